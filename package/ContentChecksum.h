@@ -1,5 +1,6 @@
 #pragma once
-// The 8-byte running checksum of a file's content. Portable.
+// The 8-byte running checksum of a file's content. Portable; on x86 a
+// vectorised path is chosen once by what the processor and the OS support.
 #include <cstddef>
 #include <cstdint>
 
@@ -18,3 +19,12 @@ inline bool SameChecksum(const ContentChecksum& a, const unsigned char* b)
             return false;
     return true;
 }
+
+// The implementations behind UpdateContentChecksum, for tests and benchmarks.
+enum ChecksumPath { kChecksumScalar, kChecksumSse2, kChecksumAvx2 };
+bool ChecksumPathSupported(ChecksumPath path);
+// The fastest supported path, chosen on first use.
+ChecksumPath SelectedChecksumPath();
+// Runs one path; an unsupported one falls back to the scalar reference.
+void UpdateContentChecksumWith(ChecksumPath path, ContentChecksum& state, const void* data,
+                               size_t length);

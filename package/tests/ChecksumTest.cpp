@@ -59,3 +59,83 @@ TEST(ContentChecksum, AnyChunkingGivesTheSameState)
 }
 
 }  // namespace
+
+namespace {
+
+struct PathName {
+    ChecksumPath path;
+    const char* name;
+};
+const PathName kPaths[] = {{kChecksumSse2, "sse2"}, {kChecksumAvx2, "avx2"}};
+
+std::string RunPath(ChecksumPath path, const std::string& data, size_t split)
+{
+    ContentChecksum c = {};
+    UpdateContentChecksumWith(path, c, data.data(), split);
+    UpdateContentChecksumWith(path, c, data.data() + split, data.size() - split);
+    return Hex(c);
+}
+
+class VectorPath : public ::testing::TestWithParam<PathName> {
+protected:
+    void SetUp() override
+    {
+        if (!ChecksumPathSupported(GetParam().path))
+            GTEST_SKIP() << GetParam().name << " is not supported on this machine";
+    }
+};
+
+TEST_P(VectorPath, MatchesTheReferenceForEveryLengthAlignmentAndSplit)
+{
+    std::mt19937 rng(99);
+    std::string pool(4096 + 64, '\0');
+    for (char& ch : pool)
+        ch = char(rng());
+    ChecksumPath path = GetParam().path;
+    for (size_t length = 0; length <= 400; ++length) {
+        for (size_t align = 0; align < 64; align += (length < 200 ? 1 : 13)) {
+            std::string data = pool.substr(align, length);
+            ASSERT_EQ(RunPath(path, data, 0), RunPath(kChecksumScalar, data, 0))
+                << "length " << length << " align " << align;
+        }
+    }
+    std::string data = pool.substr(3, 1000);
+    std::string expected = RunPath(kChecksumScalar, data, 0);
+    for (size_t split = 0; split <= data.size(); ++split)
+        ASSERT_EQ(RunPath(path, data, split), expected) << "split " << split;
+}
+
+TEST_P(VectorPath, MatchesTheReferenceOnMebibytesFromAnyState)
+{
+    std::mt19937 rng(7);
+    std::string data((3u << 20) + 77, '\0');
+    for (char& ch : data)
+        ch = char(rng());
+    ContentChecksum start = {};
+    UpdateContentChecksumWith(kChecksumScalar, start, "abc", 3);
+    ContentChecksum vec = start, ref = start;
+    UpdateContentChecksumWith(GetParam().path, vec, data.data() + 1, data.size() - 1);
+    UpdateContentChecksumWith(kChecksumScalar, ref, data.data() + 1, data.size() - 1);
+    EXPECT_EQ(Hex(vec), Hex(ref));
+    // Bytes that push every lane to its extremes.
+    std::string ones(1 << 16, '\xFF');
+    EXPECT_EQ(RunPath(GetParam().path, ones, 64 * 7), RunPath(kChecksumScalar, ones, 0));
+}
+
+TEST_P(VectorPath, WorkedExample)
+{
+    std::string data = std::string("abc");
+    EXPECT_EQ(RunPath(GetParam().path, data, 0), "06B4500012CC2660");
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, VectorPath, ::testing::ValuesIn(kPaths),
+                         [](const ::testing::TestParamInfo<PathName>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(ContentChecksum, SelectedPathIsSupported)
+{
+    EXPECT_TRUE(ChecksumPathSupported(SelectedChecksumPath()));
+}
+
+}  // namespace

@@ -1,0 +1,10 @@
+# cmake -DPYTHON=... -DSCRIPT=make_icon.py -DICON=updater.ico -DOUT=... -P CheckIcon.cmake
+execute_process(COMMAND ${PYTHON} ${SCRIPT} ${OUT} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "make_icon.py failed: ${rc}")
+endif()
+file(SHA256 ${ICON} committed)
+file(SHA256 ${OUT} drawn)
+if(NOT committed STREQUAL drawn)
+  message(FATAL_ERROR "res/updater.ico differs from what make_icon.py draws; run it again")
+endif()

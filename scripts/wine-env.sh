@@ -33,7 +33,9 @@ start_wine_session() {
     # output: processes that Wine starts later would inherit a test's pipes and
     # keep CTest waiting for them to close.
     wine wineboot >/dev/null 2>&1 </dev/null || true
-    wine explorer /desktop=shell >/dev/null 2>&1 </dev/null &
+    # The default desktop's window manager, which Wine would otherwise start
+    # from the first test that opens a window.
+    wine explorer /desktop >/dev/null 2>&1 </dev/null &
     sleep 1
 }
 

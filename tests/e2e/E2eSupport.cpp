@@ -1,0 +1,138 @@
+#include "tests/e2e/E2eSupport.h"
+#include "tests/support/TestSupport.h"
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr char kInstallKey[] = "Software\\Quellmark\\Vestrial";
+
+void AddFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& out)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = folder + "\\" + name;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            AddFiles(path, prefix + name + "\\", out);
+        else
+            out.push_back(prefix + name + "=" + FileBytes(path));
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+}
+
+}  // namespace
+
+std::string UpdaterImagePath()
+{
+    const char* path = std::getenv("UPDATER_EXE");
+    return path ? path : "";
+}
+
+std::string UpdaterImage()
+{
+    std::string bytes;
+    ReadWholeFile(UpdaterImagePath(), bytes);
+    return bytes;
+}
+
+UpdateSample MakeSample(const std::string& caption, size_t bigSize)
+{
+    UpdateSample s;
+    s.readme = "Vestrial 1.0.1\r\nBalance changes and a new map.\r\n";
+    s.big.resize(bigSize);
+    uint32_t x = 12345;
+    for (char& c : s.big) {
+        x = x * 1103515245u + 12345u;
+        c = char(x >> 24);
+    }
+    s.hashList = BuildHashList({RecordFor("readme.txt", s.readme), RecordFor("data\\big.bin", s.big)});
+    s.spec.image = UpdaterImage();
+    s.spec.caption = caption;
+    s.spec.entries = {{"jor.hvl", s.hashList}, {"readme.txt", s.readme}, {"big.bin", s.big}};
+    return s;
+}
+
+void SetInstallFolder(DWORD type, const std::string& data)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "InstalledFolder", 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   DWORD(data.size()));
+    RegCloseKey(key);
+}
+
+void DeleteInstallKey()
+{
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, KEY_WOW64_32KEY, 0);
+}
+
+std::string Snapshot(const std::string& folder)
+{
+    std::vector<std::string> files;
+    AddFiles(folder, "", files);
+    std::sort(files.begin(), files.end());
+    std::string out;
+    for (const std::string& f : files)
+        out += f + "\n";
+    return out;
+}
+
+MutexHolder::MutexHolder(const char* name)
+{
+    static unsigned serial = 0;
+    std::string tag = "e2e-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    std::string ready = tag + "-ready";
+    std::string release = tag + "-release";
+    HANDLE readyEvent = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
+    release_ = CreateEventA(nullptr, TRUE, FALSE, release.c_str());
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string line = std::string("\"") + self + "\" --hold-mutex \"" + name + "\" " + ready + " " + release;
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA info = {};
+    info.cb = sizeof info;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessA(self, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &info, &pi)) {
+        CloseHandle(pi.hThread);
+        process_ = pi.hProcess;
+        HANDLE both[2] = {readyEvent, process_};
+        holding_ = WaitForMultipleObjects(2, both, FALSE, 20000) == WAIT_OBJECT_0;
+    }
+    CloseHandle(readyEvent);
+}
+
+MutexHolder::~MutexHolder()
+{
+    SetEvent(release_);
+    if (process_) {
+        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
+            TerminateProcess(process_, 1);
+        CloseHandle(process_);
+    }
+    CloseHandle(release_);
+}
+
+int HoldMutexMain(const char* name, const char* ready, const char* release)
+{
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
+    if (mutex == nullptr || GetLastError() != 0)
+        return 2;
+    HANDLE readyEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready);
+    HANDLE releaseEvent = OpenEventA(SYNCHRONIZE, FALSE, release);
+    if (!readyEvent || !releaseEvent)
+        return 3;
+    SetEvent(readyEvent);
+    WaitForSingleObject(releaseEvent, 120000);
+    CloseHandle(mutex);
+    return 0;
+}

@@ -1,0 +1,93 @@
+#include "publisher/tests/NativeSupport.h"
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+ScratchFolder::ScratchFolder()
+{
+    const char* base = getenv("TMPDIR");
+    std::string t = std::string(base && *base ? base : "/tmp") + "/updpub-test-XXXXXX";
+    char* made = mkdtemp(&t[0]);
+    path_ = made ? made : "";
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    std::error_code ec;
+    if (!path_.empty())
+        fs::remove_all(path_, ec);
+}
+
+void Put(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Get(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+std::string FakeImage(size_t n)
+{
+    std::string s(n, '\x90');
+    s[0] = 'M';
+    s[1] = 'Z';
+    return s;
+}
+
+static std::string Slurp(const std::string& path)
+{
+    std::string s = Get(path);
+    unlink(path.c_str());
+    return s;
+}
+
+RunResult RunTool(const std::vector<std::string>& args)
+{
+    ScratchFolder io;
+    std::string outPath = io / "out", errPath = io / "err";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(o, 1);
+        dup2(e, 2);
+        std::vector<char*> argv;
+        std::string tool = UPDPUB_PATH;
+        argv.push_back(&tool[0]);
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execv(tool.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage use = {};
+    wait4(pid, &status, 0, &use);
+    RunResult r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(outPath);
+    r.err = Slurp(errPath);
+    r.maxRssKiB = use.ru_maxrss;
+    return r;
+}

@@ -1,6 +1,17 @@
 #pragma once
 #include "install/InstallResult.h"
+#include "package/PackageLayout.h"
 
 // Installs every entry of the package into the folder: staging with checksum
 // verification, then the commit, the uninstall list merge and the clean-up.
 InstallResult RunInstall(const char* folder);
+
+// True when an install name stays a file inside the install folder: no
+// leading separator, no ':', no component of only dots and spaces (such as
+// ".."), a last component that is not empty. Separators are found by the
+// code page's double-byte rule.
+bool IsSafeInstallName(const char* name);
+
+// The entry's status line, "<name>をインストール中", cut after its last whole
+// character when it would not fit.
+void BuildStatusText(char (&text)[kPathBufferSize], const char* name);

@@ -1,0 +1,280 @@
+#include "install/RunInstall.h"
+#include "install/UninstallList.h"
+#include "package/ArchiveIndex.h"
+#include "package/ContentChecksum.h"
+#include "package/HashList.h"
+#include "package/LowercaseName.h"
+#include "package/PackageFile.h"
+#include "sys/FileHandle.h"
+#include "sys/FixedText.h"
+#include "ui/MessagePump.h"
+#include "ui/ProgressDialog.h"
+#include <windows.h>
+#include <commctrl.h>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kCopyBufferSize = 1024 * 1024;
+constexpr uint32_t kFileBarRange = 0xFFFF;
+constexpr char kStatusSuffix[] = "をインストール中";
+constexpr char kTemporarySuffix[] = ".tmp";
+
+// "folder\name" and, with the suffix, "folder\name.tmp". False when the path
+// does not fit: a cut path would name some other file.
+bool BuildPath(char (&path)[kPathBufferSize], const char* folder, const char* name, const char* suffix)
+{
+    return CopyText(path, folder) && AppendText(path, "\\") && AppendText(path, name) &&
+           AppendText(path, suffix);
+}
+
+bool FlagSet()
+{
+    return CancelRequested != 0 || CloseRequested != 0;
+}
+
+void SendPosition(HWND bar, uint32_t position)
+{
+    if (bar)
+        SendMessageA(bar, PBM_SETPOS, position, 0);
+}
+
+// The run's own temporary files: their attributes are reset first, since a
+// read-only one left by an earlier run would refuse the deletion.
+void DeleteTemporaryFiles(const char* folder, const char* const* names, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!names[i])
+            continue;
+        char temporary[kPathBufferSize];
+        if (!BuildPath(temporary, folder, names[i], kTemporarySuffix))
+            continue;  // never created, and a cut path must not be deleted
+        SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(temporary);
+    }
+}
+
+// Moves every temporary file over its final name; false at the first failure.
+bool CommitAll(const char* folder, const char* const* names, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!names[i])
+            continue;
+        char temporary[kPathBufferSize];
+        char final[kPathBufferSize];
+        if (!BuildPath(temporary, folder, names[i], kTemporarySuffix) ||
+            !BuildPath(final, folder, names[i], ""))
+            return false;
+        SetFileAttributesA(final, FILE_ATTRIBUTE_NORMAL);
+        if (!MoveFileExA(temporary, final, MOVEFILE_REPLACE_EXISTING))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsSafeInstallName(const char* name)
+{
+    if (name[0] == '\\' || name[0] == '/')
+        return false;  // the root of a drive, or a network path
+    const char* component = name;
+    bool onlyDots = true;  // dots and spaces: "..", and what Windows trims to it
+    for (const char* p = name;; ++p) {
+        unsigned char byte = static_cast<unsigned char>(*p);
+        if (byte != '\0' && IsLeadByte(byte)) {
+            if (p[1] == '\0')
+                return false;  // a name cut inside a character
+            ++p;  // the second byte is never a separator
+            onlyDots = false;
+            continue;
+        }
+        if (byte == ':')
+            return false;  // a drive prefix or a stream name
+        if (byte == '\\' || byte == '/' || byte == '\0') {
+            bool empty = p == component;
+            if (!empty && onlyDots)
+                return false;
+            // The last component names the file: it must be there.
+            if (byte == '\0')
+                return !empty;
+            component = p + 1;
+            onlyDots = true;
+            continue;
+        }
+        if (byte != '.' && byte != ' ')
+            onlyDots = false;
+    }
+}
+
+void BuildStatusText(char (&text)[kPathBufferSize], const char* name)
+{
+    if (CopyText(text, name) && AppendText(text, kStatusSuffix))
+        return;
+    // Cut after the last whole character, never inside a double-byte one.
+    size_t length = strlen(text);
+    size_t keep = 0;
+    while (keep < length) {
+        size_t step = IsLeadByte(static_cast<unsigned char>(text[keep])) ? 2 : 1;
+        if (keep + step > length)
+            break;
+        keep += step;
+    }
+    text[keep] = '\0';
+}
+
+InstallResult RunInstall(const char* folder)
+{
+    InstallResult result = kInstallPackageDamaged;
+    HWND dialog = ProgressDialog;
+    HWND status = dialog ? GetDlgItem(dialog, kIdStatusText) : nullptr;
+    HWND fileBar = dialog ? GetDlgItem(dialog, kIdFileBar) : nullptr;
+    HWND overallBar = dialog ? GetDlgItem(dialog, kIdOverallBar) : nullptr;
+
+    // A package path that cannot be had is left empty, and the open fails.
+    char packagePath[kPathBufferSize];
+    GetPackageFilePath(packagePath);
+    FileHandle package;
+    package.OpenRead(packagePath);
+    ArchiveIndex index;
+    InstallResult read = ReadArchiveIndex(package, index);
+    if (read != kInstallOk) {
+        package.Close();
+        result = read;
+    } else {
+        const uint32_t count = index.count;
+        // One slot per entry, filled when the entry starts; the last one
+        // stays empty and ends the list.
+        const char** names = new const char*[count + 1];
+        for (uint32_t i = 0; i <= count; ++i)
+            names[i] = nullptr;
+        HashList hashList = LoadHashList(index, package);
+
+        if (fileBar) {
+            SendMessageA(fileBar, PBM_SETRANGE32, 0, kFileBarRange);
+            SendMessageA(fileBar, PBM_SETPOS, 0, 0);
+        }
+        if (overallBar) {
+            SendMessageA(overallBar, PBM_SETRANGE32, 0, count);
+            SendMessageA(overallBar, PBM_SETPOS, 0, 0);
+        }
+        if (DrainMessages() == 1)
+            CloseRequested = 1;
+
+        unsigned char* buffer = new unsigned char[kCopyBufferSize];
+        uint32_t done = 0;
+        while (done < count) {
+            if (FlagSet())
+                break;
+            ArchiveEntry entry = GetArchiveEntry(index, done);
+            if (!package.SeekTo(EntryPosition(index, entry)))
+                break;
+
+            bool shortTransfer = false;
+            const unsigned char* expected = nullptr;
+            const char* name = entry.name;
+            if (hashList.count > 0) {
+                HashListEntry record;
+                if (FindHashListEntry(hashList, entry.name, record)) {
+                    name = record.path;
+                    expected = record.checksum;
+                }
+            }
+            // The updater runs elevated: a name must stay a file inside the
+            // folder. Its slot stays empty, so nothing is ever made of it.
+            if (!IsSafeInstallName(name)) {
+                result = kInstallPackageDamaged;
+                break;
+            }
+            names[done] = name;
+
+            if (status) {
+                char text[kPathBufferSize];
+                BuildStatusText(text, name);
+                SetWindowTextA(status, text);
+            }
+            SendPosition(fileBar, 0);
+            if (DrainMessages() == 1) {
+                CloseRequested = 1;
+                break;
+            }
+
+            // A read-only leftover of an earlier run must not refuse the write.
+            char temporary[kPathBufferSize];
+            if (!BuildPath(temporary, folder, name, kTemporarySuffix)) {
+                result = kInstallWriteFailed;
+                break;
+            }
+            SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
+            FileHandle out;
+            if (!out.OpenWrite(temporary)) {
+                result = kInstallWriteFailed;
+                break;
+            }
+
+            ContentChecksum checksum = {};
+            uint32_t copied = 0;
+            uint32_t chunk = kCopyBufferSize;
+            const uint32_t size = entry.size;
+            while (copied < size) {
+                if (FlagSet())
+                    break;
+                if (chunk > size - copied)
+                    chunk = size - copied;
+                if (package.Read(buffer, chunk) != chunk) {
+                    shortTransfer = true;
+                    break;
+                }
+                UpdateContentChecksum(checksum, buffer, chunk);
+                if (out.Write(buffer, chunk) != chunk) {
+                    result = kInstallWriteFailed;
+                    shortTransfer = true;
+                    break;
+                }
+                copied += chunk;
+                // Beyond 64 KiB the product no longer fits in 32 bits.
+                SendPosition(fileBar, static_cast<uint32_t>(uint64_t(copied) * kFileBarRange / size));
+                if (DrainMessages() == 1) {
+                    CloseRequested = 1;
+                    break;
+                }
+            }
+
+            out.Close();
+            if (FlagSet() || shortTransfer)
+                break;
+            if (expected && !SameChecksum(checksum, expected))
+                break;
+
+            SendPosition(overallBar, done + 1);
+            if (DrainMessages() == 1) {
+                CloseRequested = 1;
+                break;
+            }
+            ++done;
+        }
+
+        // Only a whole, verified, unstopped staging is committed.
+        delete[] buffer;
+        if (done == count && !FlagSet()) {
+            if (!CommitAll(folder, names, count))
+                result = kInstallWriteFailed;
+            else
+                result = MergeUninstallList(folder, names) ? kInstallOk : kInstallUninstallListFailed;
+        }
+
+        // Whatever happened, no temporary file of a started entry stays.
+        DeleteTemporaryFiles(folder, names, count);
+        FreeHashList(hashList);
+        FreeArchiveIndex(index);
+        delete[] names;
+        package.Close();
+    }
+
+    // A flag outranks every other outcome.
+    if (CancelRequested != 0)
+        return kInstallCancelled;
+    if (CloseRequested != 0)
+        return kInstallClosed;
+    return result;
+}

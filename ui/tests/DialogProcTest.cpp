@@ -227,7 +227,6 @@ TEST_F(DialogProc, MessageTable)
         {"id 1001", WM_COMMAND, MAKEWPARAM(kIdStatusText, BN_CLICKED), false, Before::Nothing, IDYES, FALSE, 0, 0, 0, true, true},
         {"IDCANCEL", WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), false, Before::Nothing, IDYES, FALSE, 0, 0, 0, true, true},
         {"IDOK", WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), false, Before::Nothing, IDYES, FALSE, 0, 0, 0, true, true},
-        {"id 1000 + 0x10000 in 32 bits of wParam", WM_COMMAND, 0x000103E8 + 0x10000 * 0, true, Before::Nothing, IDYES, FALSE, 0, 0, 0, true, true},
         {"SC_CLOSE", WM_SYSCOMMAND, SC_CLOSE, false, Before::Nothing, IDYES, TRUE, 0, 0, 0, true, true},
         {"SC_CLOSE | 1", WM_SYSCOMMAND, SC_CLOSE | 1, false, Before::Nothing, IDYES, TRUE, 0, 0, 0, true, true},
         {"SC_CLOSE | 0xF", WM_SYSCOMMAND, SC_CLOSE | 0xF, false, Before::Nothing, IDYES, TRUE, 0, 0, 0, true, true},

@@ -17,7 +17,10 @@
 #include <windows.h>
 #include <io.h>
 #else
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 #endif
 
@@ -133,6 +136,109 @@ private:
     uint64_t done_ = 0;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point last_;
+};
+
+// ---- writing chunks behind the reader -------------------------------
+
+// Writes 1 MiB chunks to the output. Where the C++ library has threads (Linux)
+// the writes run on a thread of their own, so that reading and checksumming
+// the next chunk overlaps writing this one; memory stays at three chunks.
+// Elsewhere (the Windows build) each chunk is written at once.
+class ChunkWriter {
+public:
+    explicit ChunkWriter(FILE* f) : f_(f)
+    {
+        for (auto& b : buf_)
+            b.reset(new char[kChunk]);
+#ifndef _WIN32
+        thread_ = std::thread([this] { Run(); });
+#endif
+    }
+    ~ChunkWriter() { Finish(); }
+    ChunkWriter(const ChunkWriter&) = delete;
+    ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+    // A free buffer of kChunk bytes, to fill and then Submit.
+    char* Buffer()
+    {
+#ifndef _WIN32
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [this] { return queued_ < kSlots; });
+#endif
+        return buf_[head_].get();
+    }
+    // Queues the buffer that Buffer() gave, with n bytes in it.
+    void Submit(size_t n)
+    {
+#ifndef _WIN32
+        std::lock_guard<std::mutex> lock(m_);
+        len_[head_] = n;
+        head_ = (head_ + 1) % kSlots;
+        ++queued_;
+        cv_.notify_all();
+#else
+        if (fwrite(buf_[0].get(), 1, n, f_) != n)
+            failed_ = true;
+#endif
+    }
+    bool Failed()
+    {
+#ifndef _WIN32
+        std::lock_guard<std::mutex> lock(m_);
+#endif
+        return failed_;
+    }
+    // Waits for every queued chunk; false when a write failed.
+    bool Finish()
+    {
+#ifndef _WIN32
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            stop_ = true;
+            cv_.notify_all();
+        }
+        if (thread_.joinable())
+            thread_.join();
+#endif
+        return !failed_;
+    }
+
+private:
+#ifndef _WIN32
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(m_);
+        for (;;) {
+            cv_.wait(lock, [this] { return queued_ > 0 || stop_; });
+            if (queued_ == 0)
+                return;
+            int slot = tail_;
+            size_t n = len_[slot];
+            bool skip = failed_;
+            lock.unlock();
+            bool ok = skip || fwrite(buf_[slot].get(), 1, n, f_) == n;
+            lock.lock();
+            if (!ok)
+                failed_ = true;
+            tail_ = (tail_ + 1) % kSlots;
+            --queued_;
+            cv_.notify_all();
+        }
+    }
+    static constexpr int kSlots = 3;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread thread_;
+    int tail_ = 0, queued_ = 0;
+    bool stop_ = false;
+#else
+    static constexpr int kSlots = 1;
+#endif
+    FILE* f_;
+    std::unique_ptr<char[]> buf_[kSlots];
+    size_t len_[kSlots] = {};
+    int head_ = 0;
+    bool failed_ = false;
 };
 
 // ---- removal of a partial output on an interrupt -----------------------
@@ -529,33 +635,49 @@ int BuildUpdate(const BuildOptions& o, std::ostream& out, std::ostream& err)
         return fail("cannot write " + Shown(partial));
 
     std::vector<HashRecord> records;
-    std::unique_ptr<char[]> buf(new char[kChunk]);
     Progress progress(o.progress, end - head.size());
-    for (const Planned& p : plan) {
-        File in(OpenFile(p.source, "rb"));
-        if (!in)
-            return fail("cannot open " + Shown(p.source));
-        ContentChecksum sum = {};
-        uint64_t done = 0;
-        size_t n;
-        while ((n = fread(buf.get(), 1, kChunk, in.get())) > 0) {
-            UpdateContentChecksum(sum, buf.get(), n);
-            if (fwrite(buf.get(), 1, n, f.get()) != n)
-                return fail("cannot write " + Shown(partial));
-            done += n;
-            progress.Add(n);
-            if (done > p.size)
+    std::string problem;  // set on the first failure; the writer stops before we report it
+    {
+        ChunkWriter writer(f.get());
+        for (const Planned& p : plan) {
+            File in(OpenFile(p.source, "rb"));
+            if (!in) {
+                problem = "cannot open " + Shown(p.source);
                 break;
+            }
+            setvbuf(in.get(), nullptr, _IONBF, 0);  // chunks go straight into our buffers
+            ContentChecksum sum = {};
+            uint64_t done = 0;
+            for (;;) {
+                char* buf = writer.Buffer();
+                size_t n = fread(buf, 1, kChunk, in.get());
+                if (n == 0)
+                    break;
+                UpdateContentChecksum(sum, buf, n);
+                writer.Submit(n);
+                done += n;
+                progress.Add(n);
+                if (done > p.size || writer.Failed())
+                    break;
+            }
+            if (writer.Failed())
+                problem = "cannot write " + Shown(partial);
+            else if (ferror(in.get()))
+                problem = "cannot read " + Shown(p.source);
+            else if (done != p.size)
+                problem = Shown(p.source) + " changed its size while it was read";
+            if (!problem.empty())
+                break;
+            HashRecord r;
+            r.path = p.record;
+            memcpy(r.checksum, sum.bytes, 8);
+            records.push_back(r);
         }
-        if (ferror(in.get()))
-            return fail("cannot read " + Shown(p.source));
-        if (done != p.size)
-            return fail(Shown(p.source) + " changed its size while it was read");
-        HashRecord r;
-        r.path = p.record;
-        memcpy(r.checksum, sum.bytes, 8);
-        records.push_back(r);
+        if (!writer.Finish() && problem.empty())
+            problem = "cannot write " + Shown(partial);
     }
+    if (!problem.empty())
+        return fail(problem);
     std::string hashList = BuildHashList(records);
     if (fwrite(hashList.data(), 1, hashList.size(), f.get()) != hashList.size())
         return fail("cannot write " + Shown(partial));

@@ -945,6 +945,8 @@ int ListUpdate(const std::string& path, std::ostream& out, std::ostream& err)
     }
     for (const std::string& p : in.problems)
         out << "problem: " << p << "\n";
+    for (const std::string& p : in.strays)
+        out << "note: " << p << " hold non-zero bytes (the updater ignores them)\n";
     return kExitOk;
 }
 

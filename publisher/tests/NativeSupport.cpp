@@ -1,4 +1,5 @@
 #include "publisher/tests/NativeSupport.h"
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -61,7 +62,7 @@ static std::string Slurp(const std::string& path)
     return s;
 }
 
-RunResult RunTool(const std::vector<std::string>& args)
+RunResult RunTool(const std::vector<std::string>& args, long fileSizeLimit)
 {
     ScratchFolder io;
     std::string outPath = io / "out", errPath = io / "err";
@@ -71,6 +72,11 @@ RunResult RunTool(const std::vector<std::string>& args)
         int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(o, 1);
         dup2(e, 2);
+        if (fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+            struct rlimit limit = {rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         std::vector<char*> argv;
         std::string tool = UPDPUB_PATH;
         argv.push_back(&tool[0]);

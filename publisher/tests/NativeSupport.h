@@ -30,4 +30,5 @@ struct RunResult {
     std::string out, err;
     long maxRssKiB;
 };
-RunResult RunTool(const std::vector<std::string>& args);
+// fileSizeLimit > 0: the tool runs with RLIMIT_FSIZE set to it (writes beyond fail).
+RunResult RunTool(const std::vector<std::string>& args, long fileSizeLimit = 0);

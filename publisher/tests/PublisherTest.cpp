@@ -343,6 +343,27 @@ TEST(Command, BuildListVerifyThroughTheCommandLine)
     EXPECT_NE(r.err.find("100%"), std::string::npos) << r.err;
 }
 
+TEST(Command, AFailedWriteLeavesNoPartialFileAndTheOldOutput)
+{
+    ScratchFolder dir;
+    Put(dir / "updater.exe", FakeImage());
+    Put(dir / "src/big.bin", std::string(3 << 20, 'b'));
+    Put(dir / "update.exe", "the previous update");
+    RunResult r = RunTool({"build", "--image", dir / "updater.exe", "--caption", "c", "--folder",
+                           dir / "src", "--output", dir / "update.exe"},
+                          2 << 20);  // the disk is "full" after 2 MiB
+    EXPECT_EQ(r.status, kExitIoError);
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    EXPECT_EQ(Get(dir / "update.exe"), "the previous update");
+    EXPECT_FALSE(FileExists(dir / "update.exe.partial"));
+    // A folder that does not exist for the output: nothing either.
+    r = RunTool({"build", "--image", dir / "updater.exe", "--caption", "c", "--folder", dir / "src",
+                 "--output", dir / "missing/update.exe"});
+    EXPECT_EQ(r.status, kExitIoError);
+    EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
+}
+
 TEST(Command, MemoryStaysFlatForLargeFiles)
 {
     ScratchFolder dir;

@@ -107,6 +107,8 @@ TEST(UninstallList, AListHeldOpenElsewhereIsNotReplaced)
         {GENERIC_WRITE, 0},
         {GENERIC_READ, FILE_SHARE_READ},
         {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
+        // Would let the list be renamed over: only our own exclusive open tells.
+        {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
     };
     for (const Holder& h : holders) {
         SCOPED_TRACE(h.share);

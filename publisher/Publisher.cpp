@@ -60,6 +60,20 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
+// Reads a whole (small) file; false on any failure.
+bool ReadSmallFile(const fs::path& p, std::string& bytes)
+{
+    File f(OpenFile(p, "rb"));
+    if (!f)
+        return false;
+    bytes.clear();
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f.get())) > 0)
+        bytes.append(buf, n);
+    return !ferror(f.get());
+}
+
 bool SeekFile(FILE* f, uint64_t at)
 {
 #ifdef _WIN32
@@ -465,7 +479,7 @@ int BuildUpdate(const BuildOptions& o, std::ostream& out, std::ostream& err)
     if (imageSize > kMaxImageEnd) {
         refuse.Add(o.image, "the image is " + std::to_string(imageSize) +
                                 " bytes; it must end at or before 0x20000 (131072)");
-    } else if (!ReadWholeFile(imagePath.string(), image)) {
+    } else if (!ReadSmallFile(imagePath, image)) {
         err << kToolName << ": cannot read the image " << o.image << "\n";
         return kExitIoError;
     }
@@ -474,7 +488,7 @@ int BuildUpdate(const BuildOptions& o, std::ostream& out, std::ostream& err)
     std::string captionUtf8 = o.caption, captionName = "the caption";
     if (o.captionFromFile) {
         captionName = o.caption;
-        if (!ReadWholeFile(U8(o.caption).string(), captionUtf8)) {
+        if (!ReadSmallFile(U8(o.caption), captionUtf8)) {
             err << kToolName << ": cannot read the caption file " << o.caption << "\n";
             return kExitIoError;
         }
@@ -707,6 +721,31 @@ int BuildUpdate(const BuildOptions& o, std::ostream& out, std::ostream& err)
 
 namespace {
 
+// Where a PE image's last section ends in the file, or 0 when the file does
+// not start with a PE image.
+uint64_t PeImageEnd(FILE* f)
+{
+    unsigned char dos[64];
+    if (ReadAt(f, 0, dos, sizeof dos) != sizeof dos || dos[0] != 'M' || dos[1] != 'Z')
+        return 0;
+    uint32_t pe = ReadLe32(dos + 0x3C);
+    unsigned char nt[24];
+    if (pe > 0x10000 || ReadAt(f, pe, nt, sizeof nt) != sizeof nt || memcmp(nt, "PE\0\0", 4) != 0)
+        return 0;
+    unsigned sections = nt[6] | nt[7] << 8;
+    unsigned optional = nt[20] | nt[21] << 8;
+    uint64_t end = pe + 24 + optional + 40ull * sections;  // the headers
+    for (unsigned i = 0; i < sections; ++i) {
+        unsigned char sec[40];
+        if (ReadAt(f, pe + 24 + optional + 40ull * i, sec, sizeof sec) != sizeof sec)
+            return 0;
+        uint64_t raw = ReadLe32(sec + 20), size = ReadLe32(sec + 16);
+        if (size)
+            end = std::max(end, raw + size);
+    }
+    return end;
+}
+
 struct EntryView {
     std::string name;       // code page 932, up to the NUL
     bool terminated = true;
@@ -717,6 +756,7 @@ struct EntryView {
 
 struct Inspection {
     uint64_t fileSize = 0;
+    uint64_t imageEnd = 0;  // 0: no PE image
     bool captionRead = false;
     std::string caption;
     bool captionTerminated = false;
@@ -779,6 +819,17 @@ bool Inspect(const std::string& path, Inspection& in, std::ostream& err)
         return false;
     }
     in.fileSize = fs::file_size(p, ec);
+    in.imageEnd = PeImageEnd(f.get());
+    if (in.imageEnd == 0)
+        in.problems.push_back("the file does not start with a PE image (MZ and PE headers): Windows would not run it");
+    else if (in.imageEnd > kMaxImageEnd)
+        in.problems.push_back("the image ends at " + HexNumber(in.imageEnd) + ", after 0x20000, inside the package");
+    else if (in.fileSize >= kCaptionBlockOffset) {
+        std::vector<unsigned char> fill(size_t(kCaptionBlockOffset - in.imageEnd));
+        if (ReadAt(f.get(), in.imageEnd, fill.data(), fill.size()) == fill.size() &&
+            !AllZero(fill.data(), fill.size()))
+            in.strays.push_back("the zero fill between the image and 0x20000");
+    }
     unsigned char block[kCaptionBlockSize];
     if (in.fileSize >= kCaptionBlockOffset &&
         ReadAt(f.get(), kCaptionBlockOffset, block, sizeof block) == sizeof block) {
@@ -906,6 +957,9 @@ int ListUpdate(const std::string& path, std::ostream& out, std::ostream& err)
     if (!Inspect(path, in, err))
         return kExitIoError;
     out << "file: " << path << " (" << in.fileSize << " bytes)\n";
+    if (in.imageEnd)
+        out << "image: PE, ends at " << HexNumber(in.imageEnd) << " (" << in.imageEnd
+            << "), zero fill to 0x20000\n";
     if (in.captionRead)
         out << "caption: " << Cp932ToUtf8(in.caption) << " (" << in.caption.size()
             << " bytes in code page 932)\n";

@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -49,9 +50,27 @@ bool FileExists(const std::string& path)
 
 std::string FakeImage(size_t n)
 {
-    std::string s(n, '\x90');
+    // A DOS header, the PE signature, a COFF header of one section whose raw
+    // data run from 0x200 to the end of the image; filler in the section.
+    std::string s(n, '\0');
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            s[at + i] = char(v >> (8 * i));
+    };
     s[0] = 'M';
     s[1] = 'Z';
+    put32(0x3C, 0x40);
+    memcpy(&s[0x40], "PE\0\0", 4);
+    s[0x44] = '\x4C';
+    s[0x45] = '\x01';           // i386
+    s[0x46] = 1;                 // one section
+    s[0x54] = '\xE0';           // optional header size
+    size_t section = 0x40 + 24 + 0xE0;
+    memcpy(&s[section], ".text", 5);
+    put32(section + 16, uint32_t(n - 0x200));  // raw size
+    put32(section + 20, 0x200);                // raw pointer
+    for (size_t i = 0x200; i < n; ++i)
+        s[i] = '\x90';
     return s;
 }
 

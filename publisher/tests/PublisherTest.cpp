@@ -286,6 +286,17 @@ TEST_F(Damage, ADamagedHashList)
     Expect(good_.substr(0, good_.size() - 1), "hash list absent");
 }
 
+TEST_F(Damage, TheImageAndItsZeroFill)
+{
+    std::string bad = good_;
+    bad[0] = 'X';
+    Expect(bad, "does not start with a PE image");
+    bad = good_;
+    bad[0x1FFFF] = 1;
+    Expect(bad, "the zero fill between the image and 0x20000");
+    EXPECT_NE(List(dir_ / "update.exe").find("image: PE, ends at 0x600 (1536)"), std::string::npos);
+}
+
 TEST_F(Damage, TrailingBytesAreNoDamage)
 {
     // An Authenticode signature goes after the data; the updater never reads it.

@@ -103,7 +103,12 @@ bool Utf8ToCp932(const std::string& utf8, std::string& cp932)
     std::wstring wide;
     return ToWide(CP_UTF8, utf8, wide) && FromWide(kCp932, wide, cp932);
 #else
-    return Convert("CP932", "UTF-8", utf8, cp932);
+    // glibc's CP932 also takes look-alikes (U+00A5 as 0x5C, U+301C as 0x8160);
+    // Windows refuses them. Only a text that converts back unchanged is
+    // stored, so both builds accept the same names and store the same bytes.
+    std::string back;
+    return Convert("CP932", "UTF-8", utf8, cp932) && Convert("UTF-8", "CP932", cp932, back) &&
+           back == utf8;
 #endif
 }
 

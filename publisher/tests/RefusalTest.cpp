@@ -152,7 +152,13 @@ const Refusal kRefusals[] = {
      "reserved device name CON"},
     {"a yen sign, which would become a backslash",
      [](const ScratchFolder& d, BuildOptions&) { return Files(d, {u8"\u00a5.txt"}); },
-     "refused"},
+     "cannot be represented in code page 932"},
+    {"a wave dash that only resembles a code page 932 character",
+     [](const ScratchFolder& d, BuildOptions&) { return Files(d, {u8"a\u301Cb.txt"}); },
+     "cannot be represented in code page 932"},
+    {"an em dash that Windows would not convert",
+     [](const ScratchFolder& d, BuildOptions&) { return Files(d, {u8"a\u2014b.txt"}); },
+     "cannot be represented in code page 932"},
     {"an output that equals the image",
      [](const ScratchFolder&, BuildOptions& o) {
          o.output = o.image;

@@ -714,6 +714,36 @@ TEST(RunInstall, TemporaryPathOverflow)
     }
 }
 
+// A checksum mismatch at entry 1: the overall bar stays at 1.
+TEST(RunInstall, MismatchLeavesTheOverallBarAtTheEntry)
+{
+    InstallRun run;
+    Populate(run.Game(), {{"uninst.lst", N}});
+    run.Package(Entries({Entry("a.arc", "AAA"), Entry("b.arc", "BB"), Entry("c.arc", "C"),
+                         HashListEntryOf({RecordFor("a.arc", "AAA"), WrongRecord("b.arc")})}));
+    WatchedDialog dialog;
+    ASSERT_TRUE(dialog.Created());
+    EXPECT_EQ(Describe(run.Run()), Describe(kInstallPackageDamaged));
+    std::vector<std::string> expected = {
+        "RF0-65535", "F0", "RO0-4", "O0",
+        "Ta.arc" + kStatusSuffix, "F0", "F65535", "O1",
+        "Tb.arc" + kStatusSuffix, "F0", "F65535",
+    };
+    EXPECT_EQ(watch.events, expected);
+    EXPECT_TRUE(run.After() == InGame({{"uninst.lst", N}}));
+}
+
+// The folder is used as given: a trailing separator doubles in the paths,
+// which still name the files inside it.
+TEST(RunInstall, FolderEndingInASeparator)
+{
+    InstallRun run;
+    Populate(run.Game(), {{"uninst.lst", N}});
+    run.Package(Entries({Entry("a.arc", "AAA")}));
+    EXPECT_EQ(Describe(RunInstall((run.Game() + "\\").c_str())), Describe(kInstallOk));
+    EXPECT_TRUE(run.After() == InGame({{"a.arc", "AAA"}, {"uninst.lst", "a.arc\n" + N}}));
+}
+
 // ---------------------------------------------------------------------------
 // Drain points and flags, each driven at a chosen message of the run.
 

@@ -263,4 +263,33 @@ TEST(DialogTemplate, ButtonTextIsUtf16OfChushi)
     EXPECT_EQ(memcmp(resource.bytes + 88, expected, sizeof(expected)), 0);
 }
 
+// The updater itself carries the same template (res/updater.rc includes
+// res/ProgressDialog.rc): its bytes equal the test module's. Only the CTest
+// entry ui_updater_template sets UPDATER_EXE (and there a missing updater
+// fails); the plain ui_tests run does not depend on the updater's link.
+TEST(DialogTemplate, UpdaterCarriesTheSameBytes)
+{
+    char path[1024] = {};
+    DWORD length = GetEnvironmentVariableA("UPDATER_EXE", path, sizeof(path));
+    if (length == 0) {
+        printf("UPDATER_EXE not set: the updater's copy is checked by ui_updater_template\n");
+        return;
+    }
+    ASSERT_LT(length, sizeof(path));
+    ASSERT_NE(GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES) << "no built updater at " << path;
+    HMODULE updater = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(updater, nullptr);
+    HRSRC found = FindResourceExA(updater, RT_DIALOG, MAKEINTRESOURCEA(kProgressDialogTemplate), 0x0411);
+    ASSERT_NE(found, nullptr);
+    const DWORD size = SizeofResource(updater, found);
+    const void* bytes = LockResource(LoadResource(updater, found));
+    Resource own = LoadTemplate(0x0411);
+    ASSERT_NE(bytes, nullptr);
+    ASSERT_NE(own.bytes, nullptr);
+    EXPECT_EQ(size, 260u);
+    EXPECT_EQ(size, own.size);
+    EXPECT_EQ(memcmp(bytes, own.bytes, own.size < size ? own.size : size), 0);
+    FreeLibrary(updater);
+}
+
 }  // namespace

@@ -269,9 +269,33 @@ void RemovePartialAndExit(int sig)
 }
 #endif
 
+#ifdef _WIN32
+// Ctrl-C or a closed console: the build loop stops at its next chunk and
+// removes the partial file itself.
+volatile LONG Interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD)
+{
+    InterlockedExchange(&Interrupted, 1);
+    return TRUE;
+}
+#endif
+
+bool WasInterrupted()
+{
+#ifdef _WIN32
+    return Interrupted != 0;
+#else
+    return false;  // on Linux the signal handler removes the partial file
+#endif
+}
+
 void WatchPartial(const fs::path& p)
 {
-#ifndef _WIN32
+#ifdef _WIN32
+    (void)p;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
     std::string s = p.string();
     if (s.size() < sizeof PartialPath) {
         memcpy(PartialPath, s.c_str(), s.size() + 1);
@@ -279,14 +303,14 @@ void WatchPartial(const fs::path& p)
         signal(SIGTERM, RemovePartialAndExit);
         signal(SIGHUP, RemovePartialAndExit);
     }
-#else
-    (void)p;
 #endif
 }
 
 void UnwatchPartial()
 {
-#ifndef _WIN32
+#ifdef _WIN32
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+#else
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     signal(SIGHUP, SIG_DFL);
@@ -671,10 +695,12 @@ int BuildUpdate(const BuildOptions& o, std::ostream& out, std::ostream& err)
                 writer.Submit(n);
                 done += n;
                 progress.Add(n);
-                if (done > p.size || writer.Failed())
+                if (done > p.size || writer.Failed() || WasInterrupted())
                     break;
             }
-            if (writer.Failed())
+            if (WasInterrupted())
+                problem = "interrupted";
+            else if (writer.Failed())
                 problem = "cannot write " + Shown(partial);
             else if (ferror(in.get()))
                 problem = "cannot read " + Shown(p.source);

@@ -110,6 +110,9 @@ void CancelMidRun(HWND dialog, const ChildProcess& child)
             break;
         Sleep(10);
     }
+    // The dialog paints during the run's drains: give it a couple of chunks'
+    // time to show the large file before holding it still.
+    Sleep(100);
     WithThreadSuspended(child, [&] {
         Screenshot("2-progress");
         PressButton(dialog, 1000);

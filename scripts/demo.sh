@@ -26,8 +26,7 @@ mkdir -p "$stage" "$out"
 out=$(cd "$out" && pwd)
 cp -R "$root/demo/sample" "$stage/sample"
 # One larger file, so that the progress dialog is on screen for a while.
-i=0
-while [ $i -lt 65536 ]; do printf 'Vestrial intro frame %08d.....................................\n' $i; i=$((i+1)); done \
+yes 'Vestrial intro frame ..........................................' | head -c 16777216 \
     > "$stage/sample/intro.dat"
 iconv -f UTF-8 -t CP932 "$root/demo/caption.txt" > "$stage/caption.txt"
 

@@ -23,7 +23,7 @@
 
 namespace {
 
-void AddFolder(const std::string& root, const std::string& relative, PackageSpec& spec,
+void AddFolder(const std::string& root, const std::string& relative, PackageDescription& desc,
                std::vector<HashRecord>& records)
 {
     WIN32_FIND_DATAA data;
@@ -37,7 +37,7 @@ void AddFolder(const std::string& root, const std::string& relative, PackageSpec
             continue;
         std::string path = relative.empty() ? name : relative + "\\" + name;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            AddFolder(root, path, spec, records);
+            AddFolder(root, path, desc, records);
             continue;
         }
         std::string bytes;
@@ -49,7 +49,7 @@ void AddFolder(const std::string& root, const std::string& relative, PackageSpec
         PackageEntry entry;
         entry.name = name;
         entry.data = bytes;
-        spec.entries.push_back(entry);
+        desc.entries.push_back(entry);
         std::printf("  %-24s %9u bytes -> %s\n", name.c_str(), unsigned(bytes.size()), path.c_str());
     } while (FindNextFileA(find, &data));
     FindClose(find);
@@ -57,21 +57,21 @@ void AddFolder(const std::string& root, const std::string& relative, PackageSpec
 
 int Pack(const char* image, const char* captionFile, const char* sample, const char* output)
 {
-    PackageSpec spec;
+    PackageDescription desc;
     std::string caption;
-    if (!ReadWholeFile(image, spec.image) || !ReadWholeFile(captionFile, caption)) {
+    if (!ReadWholeFile(image, desc.image) || !ReadWholeFile(captionFile, caption)) {
         std::fprintf(stderr, "demo: cannot read %s or %s\n", image, captionFile);
         return 1;
     }
     while (!caption.empty() && (caption.back() == '\n' || caption.back() == '\r'))
         caption.pop_back();
-    spec.caption = caption;
+    desc.caption = caption;
     std::vector<HashRecord> records;
-    spec.entries.push_back(PackageEntry());  // the hash list, filled below
-    AddFolder(sample, "", spec, records);
-    spec.entries[0].name = "jor.hvl";
-    spec.entries[0].data = BuildHashList(records);
-    if (!WriteWholeFile(output, BuildPackage(spec))) {
+    desc.entries.push_back(PackageEntry());  // the hash list, filled below
+    AddFolder(sample, "", desc, records);
+    desc.entries[0].name = "jor.hvl";
+    desc.entries[0].data = BuildHashList(records);
+    if (!WriteWholeFile(output, BuildPackage(desc))) {
         std::fprintf(stderr, "demo: cannot write %s\n", output);
         return 1;
     }

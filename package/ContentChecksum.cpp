@@ -1,6 +1,9 @@
 #include "package/ContentChecksum.h"
 #include "package/PackageLayout.h"
 #include "package/ChecksumKernels.h"
+#if CHECKSUM_HAVE_X86_KERNELS
+#include <cpuid.h>
+#endif
 
 // The reference: one byte at a time, exactly as the format defines it.
 static void UpdateScalar(ContentChecksum& state, const unsigned char* p, size_t length)
@@ -23,19 +26,43 @@ static void UpdateScalar(ContentChecksum& state, const unsigned char* p, size_t 
     state.bytes[7] = e;
 }
 
+#if CHECKSUM_HAVE_X86_KERNELS
+// Asked of the processor directly: libgcc's feature table would cost the
+// updater's image some 5 KB.
+static bool ProcessorHasSse2()
+{
+    unsigned a, b, c, d;
+    return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2);
+}
+
+static bool ProcessorAndOsHaveAvx2()
+{
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX))
+        return false;
+    // The OS must save the wide registers on a task switch (XCR0 bits 1 and 2).
+    unsigned lo, hi;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    if ((lo & 6) != 6)
+        return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2);
+}
+#endif
+
 bool ChecksumPathSupported(ChecksumPath path)
 {
     switch (path) {
     case kChecksumScalar:
         return true;
 #if CHECKSUM_HAVE_X86_KERNELS
-    case kChecksumSse2:
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("sse2");
-    case kChecksumAvx2:
-        // libgcc reports AVX2 only when the OS also saves the wide registers.
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2");
+    case kChecksumSse2: {
+        static const bool sse2 = ProcessorHasSse2();  // asked once: cpuid traps in VMs
+        return sse2;
+    }
+    case kChecksumAvx2: {
+        static const bool avx2 = ProcessorAndOsHaveAvx2();
+        return avx2;
+    }
 #endif
     default:
         return false;

@@ -634,9 +634,9 @@ int BuildUpdate(const BuildOptions& o, std::ostream& out, std::ostream& err)
     }
 
     // The head: image, zero fill, caption block, header, index.
-    PackageSpec spec;
-    spec.image = image;
-    spec.caption = caption;
+    PackageDescription desc;
+    desc.image = image;
+    desc.caption = caption;
     uint32_t offset = 0;
     for (const Planned& p : plan) {
         PackageEntry e;
@@ -645,15 +645,15 @@ int BuildUpdate(const BuildOptions& o, std::ostream& out, std::ostream& err)
         e.offset = offset;
         e.size = uint32_t(p.size);
         offset += uint32_t(p.size);
-        spec.entries.push_back(e);
+        desc.entries.push_back(e);
     }
     PackageEntry list;
     list.name = kHashListName;
     list.placeData = false;
     list.offset = offset;
     list.size = uint32_t(hashListSize);
-    spec.entries.push_back(list);
-    std::string head = BuildPackage(spec);
+    desc.entries.push_back(list);
+    std::string head = BuildPackage(desc);
 
     // Written beside the output, renamed over it only when complete.
     fs::path partial = output;

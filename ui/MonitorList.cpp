@@ -55,7 +55,7 @@ void CenterOnFirstMonitor(HWND window)
     GetWindowRect(window, &win);
     RECT mon;
     // Without a monitor 0 there is nothing to centre on: the window stays
-    // where it is (left open by the specification).
+    // where it is rather than being moved to an invented place.
     if (!GetMonitorRect(&mon, 0))
         return;
     // 32-bit signed arithmetic, wrapping like the platform's int and

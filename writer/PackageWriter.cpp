@@ -24,29 +24,29 @@ static void PutField(std::string& out, size_t at, size_t field, const std::strin
     memcpy(&out[at], text.data(), n);
 }
 
-std::string BuildPackage(const PackageSpec& spec)
+std::string BuildPackage(const PackageDescription& desc)
 {
-    std::string out = spec.image;
+    std::string out = desc.image;
     if (out.size() < kCaptionBlockOffset)
         out.resize(kCaptionBlockOffset, '\0');
     size_t caption = out.size();
     out.resize(caption + kCaptionBlockSize, '\0');
-    PutField(out, caption, kCaptionBlockSize, spec.caption, spec.rawCaption);
+    PutField(out, caption, kCaptionBlockSize, desc.caption, desc.rawCaption);
 
     std::string header(kArchiveHeaderSize, '\0');
-    std::string magic = spec.magic;
+    std::string magic = desc.magic;
     magic.resize(kArchiveMagicSize, '\0');
     memcpy(&header[0], magic.data(), kArchiveMagicSize);
-    uint32_t count = spec.overrideCount ? spec.count : uint32_t(spec.entries.size());
+    uint32_t count = desc.overrideCount ? desc.count : uint32_t(desc.entries.size());
     WriteLe32(reinterpret_cast<unsigned char*>(&header[12]), count);
     out += header;
 
-    uint32_t entrySize = EntrySizeFor(spec.magic);
+    uint32_t entrySize = EntrySizeFor(desc.magic);
     uint32_t nameField = entrySize == kWideEntrySize ? kWideNameField : kNarrowNameField;
-    std::string table(spec.entries.size() * entrySize, '\0');
+    std::string table(desc.entries.size() * entrySize, '\0');
     std::string data;
-    for (size_t i = 0; i < spec.entries.size(); ++i) {
-        const PackageEntry& e = spec.entries[i];
+    for (size_t i = 0; i < desc.entries.size(); ++i) {
+        const PackageEntry& e = desc.entries[i];
         size_t slot = i * entrySize;
         PutField(table, slot, nameField, e.name, e.rawName);
         uint32_t offset = e.offset, size = e.size;

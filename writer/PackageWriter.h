@@ -21,7 +21,7 @@ struct HashRecord {
     bool rawPath = false;      // path fills the whole 56-byte field, no NUL
 };
 
-struct PackageSpec {
+struct PackageDescription {
     std::string image = std::string(0x400, 'M');  // stands in for the updater's image
     std::string caption;                          // up to 4095 bytes, then NUL and zeros
     bool rawCaption = false;                      // caption fills all 4096 bytes
@@ -37,7 +37,7 @@ uint32_t EntrySizeFor(const std::string& magic);
 uint32_t DataStartFor(const std::string& magic, uint32_t count);
 
 // The whole file: image, zero fill to 0x20000, caption block, header, index, data.
-std::string BuildPackage(const PackageSpec& spec);
+std::string BuildPackage(const PackageDescription& desc);
 
 // A hash list file: header with the magic and count, then the records.
 std::string BuildHashList(const std::vector<HashRecord>& records,

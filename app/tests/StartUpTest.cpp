@@ -130,11 +130,11 @@ TEST(StartUp, DialogThatCannotBeCreated)
     TempFolder game;
     PutFile(game / "uninst.lst", std::string("a\n") + '\0');
     TempFolder work;
-    PackageSpec spec;
-    spec.caption = "Vestrial";
-    spec.entries = {{"new.txt", "new"}};
+    PackageDescription desc;
+    desc.caption = "Vestrial";
+    desc.entries = {{"new.txt", "new"}};
     std::string exe = work / "packed.exe";
-    ASSERT_TRUE(PutFile(exe, BuildPackage(spec)));
+    ASSERT_TRUE(PutFile(exe, BuildPackage(desc)));
     SetValue("Vestrial", REG_SZ, game.Path() + '\0');
     PackageFileOverride = exe.c_str();
 

@@ -253,10 +253,10 @@ public:
     }
     const std::string& Game() const { return game_; }
     const std::string& Root() const { return root_.Path(); }
-    void Package(const PackageSpec& spec)
+    void Package(const PackageDescription& desc)
     {
         package_ = packageDir_ / "updater.exe";
-        ASSERT_TRUE(PutFile(package_, BuildPackage(spec)));
+        ASSERT_TRUE(PutFile(package_, BuildPackage(desc)));
         PackageFileOverride = package_.c_str();
     }
     InstallResult Run() { return RunInstall(game_.c_str()); }
@@ -277,11 +277,11 @@ PackageEntry Entry(const std::string& name, const std::string& data)
     return e;
 }
 
-PackageSpec Entries(std::vector<PackageEntry> entries)
+PackageDescription Entries(std::vector<PackageEntry> entries)
 {
-    PackageSpec spec;
-    spec.entries = std::move(entries);
-    return spec;
+    PackageDescription desc;
+    desc.entries = std::move(entries);
+    return desc;
 }
 
 PackageEntry HashListEntryOf(const std::vector<HashRecord>& records, const std::string& name = "jor.hvl")
@@ -300,7 +300,7 @@ HashRecord WrongRecord(const std::string& path)
 
 struct OutcomeCase {
     const char* what;
-    PackageSpec spec;
+    PackageDescription desc;
     Files before;   // in the install folder
     InstallResult result;
     Files after;    // the whole install folder afterwards; nothing outside it
@@ -389,7 +389,7 @@ std::vector<OutcomeCase> OutcomeCases()
          kInstallPackageDamaged,
          {{"uninst.lst", list}}},
         {"257 entries", [] {
-             PackageSpec s = Entries({Entry("a.arc", "AAA")});
+             PackageDescription s = Entries({Entry("a.arc", "AAA")});
              s.overrideCount = true;
              s.count = 257;
              return s;
@@ -433,7 +433,7 @@ void CheckOutcome(const OutcomeCase& c, bool withDialog)
     SCOPED_TRACE(std::string(c.what) + (withDialog ? " (dialog)" : " (no dialog)"));
     InstallRun run;
     Populate(run.Game(), c.before);
-    run.Package(c.spec);
+    run.Package(c.desc);
     InstallResult result;
     if (withDialog) {
         WatchedDialog dialog;
@@ -504,17 +504,17 @@ TEST(RunInstall, EscapingNamesStopStaging)
             SCOPED_TRACE(std::string(name) + (throughRecord ? " (record path)" : " (entry name)"));
             InstallRun run;
             Populate(run.Game(), {{"uninst.lst", N}, {"sub\\", ""}});
-            PackageSpec spec;
+            PackageDescription desc;
             if (throughRecord) {
                 // The record's last component matches the entry "evil.arc".
                 if (strcmp(LastPathComponent(name), "evil.arc") != 0)
                     continue;
-                spec = Entries({Entry("a.arc", "AAA"), Entry("evil.arc", "EVIL"),
+                desc = Entries({Entry("a.arc", "AAA"), Entry("evil.arc", "EVIL"),
                                 HashListEntryOf({RecordFor(name, "EVIL")})});
             } else {
-                spec = Entries({Entry("a.arc", "AAA"), Entry(name, "EVIL")});
+                desc = Entries({Entry("a.arc", "AAA"), Entry(name, "EVIL")});
             }
-            run.Package(spec);
+            run.Package(desc);
             EXPECT_EQ(Describe(run.Run()), Describe(kInstallPackageDamaged));
             Files after = run.After();
             Files expected = InGame({{"uninst.lst", N}, {"sub\\", ""}});
@@ -611,7 +611,7 @@ TEST(RunInstall, TwoHundredFiftySixEntries)
 TEST(RunInstall, TooManyEntriesTouchNothing)
 {
     InstallRun run;
-    PackageSpec s = Entries({Entry("a.arc", "AAA")});
+    PackageDescription s = Entries({Entry("a.arc", "AAA")});
     s.overrideCount = true;
     s.count = 257;
     run.Package(s);
@@ -749,7 +749,7 @@ TEST(RunInstall, FolderEndingInASeparator)
 
 const uint32_t kMiB = 1024 * 1024;
 
-PackageSpec ThreeEntries()
+PackageDescription ThreeEntries()
 {
     return Entries({Entry("a.arc", "AAA"), Entry("big.bin", std::string(2 * kMiB, 'g')), Entry("c.arc", "C")});
 }
@@ -855,7 +855,7 @@ TEST(RunInstall, WithoutADialogTheDrainsAndFlagsStillWork)
     {
         SCOPED_TRACE("a flag outranks a damaged package");
         InstallRun run;
-        PackageSpec s = Entries({});
+        PackageDescription s = Entries({});
         s.overrideCount = true;
         s.count = 300;
         run.Package(s);

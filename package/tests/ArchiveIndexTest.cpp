@@ -27,12 +27,12 @@ Reading ReadBoth(const std::string& path, ArchiveIndex& index, char* caption)
     return r;
 }
 
-PackageSpec TwoEntries()
+PackageDescription TwoEntries()
 {
-    PackageSpec spec;
-    spec.caption = "Caption";
-    spec.entries = {{"one.bin", "1111"}, {"two.bin", "22"}};
-    return spec;
+    PackageDescription desc;
+    desc.caption = "Caption";
+    desc.entries = {{"one.bin", "1111"}, {"two.bin", "22"}};
+    return desc;
 }
 
 TEST(ArchiveIndex, FailureTableByFileLength)
@@ -92,16 +92,16 @@ TEST(ArchiveIndex, CountLimitHoldsForBothLayoutsBeforeTheTable)
         {"OTHER MAGIC!", 256, false, kInstallPackageDamaged},
     };
     for (const Case& c : cases) {
-        PackageSpec spec;
-        spec.magic = c.magic;
-        spec.overrideCount = true;
-        spec.count = c.count;
+        PackageDescription desc;
+        desc.magic = c.magic;
+        desc.overrideCount = true;
+        desc.count = c.count;
         if (c.withTable)
             for (uint32_t i = 0; i < c.count; ++i)
-                spec.entries.push_back({"f" + std::to_string(i), "x"});
+                desc.entries.push_back({"f" + std::to_string(i), "x"});
         TempFolder dir;
         std::string path = dir / "pkg.exe";
-        ASSERT_TRUE(PutFile(path, BuildPackage(spec)));
+        ASSERT_TRUE(PutFile(path, BuildPackage(desc)));
         ArchiveIndex index;
         char caption[kCaptionBlockSize];
         Reading r = ReadBoth(path, index, caption);
@@ -124,12 +124,12 @@ TEST(ArchiveIndex, OnlyTheExactMagicSelectsWideEntries)
         {"XAVLIN ARC20", 32},  {"TAVLIN_ARC20", 32}, {"\0\0\0\0\0\0\0\0\0\0\0\0", 32},
     };
     for (const Case& c : cases) {
-        PackageSpec spec;
-        spec.magic = std::string(c.magic, 12);
-        spec.entries = {{"short.bin", "abc"}, {"other.dat", "defgh"}};
+        PackageDescription desc;
+        desc.magic = std::string(c.magic, 12);
+        desc.entries = {{"short.bin", "abc"}, {"other.dat", "defgh"}};
         TempFolder dir;
         std::string path = dir / "pkg.exe";
-        ASSERT_TRUE(PutFile(path, BuildPackage(spec)));
+        ASSERT_TRUE(PutFile(path, BuildPackage(desc)));
         ArchiveIndex index;
         char caption[kCaptionBlockSize];
         ASSERT_EQ(ReadBoth(path, index, caption).index, kInstallOk);
@@ -145,14 +145,14 @@ TEST(ArchiveIndex, OnlyTheExactMagicSelectsWideEntries)
 
 TEST(ArchiveIndex, ShippedLayoutReadsBackExactly)
 {
-    PackageSpec spec;
-    spec.caption = std::string(38, 'C');
+    PackageDescription desc;
+    desc.caption = std::string(38, 'C');
     const char* names[] = {"data01200.arc", "data01300.arc", "data02000.arc", "JOR.hvl"};
     const uint32_t sizes[] = {1047812, 88379, 2625700, 2704};
     for (int i = 0; i < 4; ++i)
-        spec.entries.push_back({names[i], std::string(sizes[i], char('a' + i))});
-    spec.image = std::string(0x15400, 'M');
-    std::string bytes = BuildPackage(spec);
+        desc.entries.push_back({names[i], std::string(sizes[i], char('a' + i))});
+    desc.image = std::string(0x15400, 'M');
+    std::string bytes = BuildPackage(desc);
     ASSERT_EQ(bytes.size(), 3900291u);
     TempFolder dir;
     std::string path = dir / "pkg.exe";
@@ -178,7 +178,7 @@ TEST(ArchiveIndex, ShippedLayoutReadsBackExactly)
 
 TEST(ArchiveIndex, DataPastTheEndAndOverlapsAreTakenAsStored)
 {
-    PackageSpec spec;
+    PackageDescription desc;
     PackageEntry distant;
     distant.name = "far.bin";
     distant.placeData = false;
@@ -189,10 +189,10 @@ TEST(ArchiveIndex, DataPastTheEndAndOverlapsAreTakenAsStored)
     overlap.placeData = false;
     overlap.offset = 0;
     overlap.size = 10;
-    spec.entries = {distant, overlap, {"real.bin", "0123456789"}};
+    desc.entries = {distant, overlap, {"real.bin", "0123456789"}};
     TempFolder dir;
     std::string path = dir / "pkg.exe";
-    ASSERT_TRUE(PutFile(path, BuildPackage(spec)));
+    ASSERT_TRUE(PutFile(path, BuildPackage(desc)));
     ArchiveIndex index;
     char caption[kCaptionBlockSize];
     ASSERT_EQ(ReadBoth(path, index, caption).index, kInstallOk);
@@ -206,19 +206,19 @@ TEST(ArchiveIndex, DataPastTheEndAndOverlapsAreTakenAsStored)
 TEST(ArchiveIndex, FieldsWithoutNulAreCutAtTheirLastByte)
 {
     for (const char* magic : {"TAVLIN ARC20", "narrow magic"}) {
-        PackageSpec spec;
-        spec.magic = magic;
+        PackageDescription desc;
+        desc.magic = magic;
         uint32_t field = EntrySizeFor(magic) == 128 ? 96 : 16;
         PackageEntry full;
         full.name = std::string(field, 'N');
         full.rawName = true;
         full.data = "xyz";
-        spec.entries = {full, {"next", "1"}};
-        spec.caption = std::string(4096, 'T');
-        spec.rawCaption = true;
+        desc.entries = {full, {"next", "1"}};
+        desc.caption = std::string(4096, 'T');
+        desc.rawCaption = true;
         TempFolder dir;
         std::string path = dir / "pkg.exe";
-        ASSERT_TRUE(PutFile(path, BuildPackage(spec)));
+        ASSERT_TRUE(PutFile(path, BuildPackage(desc)));
         ArchiveIndex index;
         char caption[kCaptionBlockSize + 1];
         caption[kCaptionBlockSize] = '#';

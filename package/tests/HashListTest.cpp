@@ -18,10 +18,10 @@ HashRecord Record(const std::string& path, unsigned char tag)
 // Builds a package, reads its index and hash list, and answers lookups.
 class Loaded {
 public:
-    explicit Loaded(const PackageSpec& spec)
+    explicit Loaded(const PackageDescription& desc)
     {
         path_ = dir_ / "pkg.exe";
-        EXPECT_TRUE(PutFile(path_, BuildPackage(spec)));
+        EXPECT_TRUE(PutFile(path_, BuildPackage(desc)));
         EXPECT_TRUE(file_.OpenRead(path_.c_str()));
         EXPECT_EQ(ReadArchiveIndex(file_, index_), kInstallOk);
         list_ = LoadHashList(index_, file_);
@@ -49,11 +49,11 @@ private:
     HashList list_;
 };
 
-PackageSpec WithList(const std::string& listName, const std::string& listBytes)
+PackageDescription WithList(const std::string& listName, const std::string& listBytes)
 {
-    PackageSpec spec;
-    spec.entries = {{"data01200.arc", "abc"}, {listName, listBytes}};
-    return spec;
+    PackageDescription desc;
+    desc.entries = {{"data01200.arc", "abc"}, {listName, listBytes}};
+    return desc;
 }
 
 TEST(HashList, FindingTheList)
@@ -62,7 +62,7 @@ TEST(HashList, FindingTheList)
     std::string badMagic = BuildHashList({Record("data01200.arc", 3)}, "KSV____X");
     struct Case {
         const char* what;
-        PackageSpec spec;
+        PackageDescription desc;
         uint32_t records;
     } cases[] = {
         {"capitals JOR.hvl", WithList("JOR.hvl", good), 2},
@@ -77,7 +77,7 @@ TEST(HashList, FindingTheList)
         {"no list", WithList("plain.bin", good), 0},
     };
     for (const Case& c : cases) {
-        Loaded loaded(c.spec);
+        Loaded loaded(c.desc);
         EXPECT_EQ(loaded.Count(), c.records) << c.what;
     }
 }
@@ -93,26 +93,26 @@ TEST(HashList, HeaderBytes8To11AreNotRead)
 
 TEST(HashList, OnlyTheFirstEntryOfThatNameIsTried)
 {
-    PackageSpec spec;
-    spec.entries = {{"Jor.HVL", BuildHashList({}, "BADMAGIC")},
+    PackageDescription desc;
+    desc.entries = {{"Jor.HVL", BuildHashList({}, "BADMAGIC")},
                     {"jor.hvl", BuildHashList({Record("x.bin", 9)})}};
-    EXPECT_EQ(Loaded(spec).Count(), 0u);
-    spec.entries = {{"Jor.HVL", BuildHashList({Record("y.bin", 8)})},
+    EXPECT_EQ(Loaded(desc).Count(), 0u);
+    desc.entries = {{"Jor.HVL", BuildHashList({Record("y.bin", 8)})},
                     {"jor.hvl", BuildHashList({Record("x.bin", 9)})}};
-    Loaded second(spec);
+    Loaded second(desc);
     EXPECT_EQ(second.Find("y.bin"), "y.bin:8");
     EXPECT_EQ(second.Find("x.bin"), "none");
 }
 
 TEST(HashList, DataThatCannotBePositionedMakesItAbsent)
 {
-    PackageSpec spec;
+    PackageDescription desc;
     PackageEntry list;
     list.name = "jor.hvl";
     list.placeData = false;
     list.offset = 0x7FFFFFF0u;  // beyond 2 GiB once the data start is added
-    spec.entries = {list};
-    EXPECT_EQ(Loaded(spec).Count(), 0u);
+    desc.entries = {list};
+    EXPECT_EQ(Loaded(desc).Count(), 0u);
 }
 
 TEST(HashList, Lookups)
@@ -123,8 +123,8 @@ TEST(HashList, Lookups)
         Record("\x95\x5C" "dup.arc", 6), Record("dup.arc", 7), Record("dup.arc", 8),
         Record("a/b\\mixed.arc", 9),
     };
-    PackageSpec spec = WithList("JOR.hvl", BuildHashList(records));
-    Loaded loaded(spec);
+    PackageDescription desc = WithList("JOR.hvl", BuildHashList(records));
+    Loaded loaded(desc);
     ASSERT_EQ(loaded.Count(), records.size());
     struct Case {
         const char* name;

@@ -49,7 +49,7 @@ void MakeSource(const TempFolder& src)
     ASSERT_EQ(FileBytes(src / "data01200.arc").size(), (1u << 20) * 2 + 7);
 }
 
-// An installed game: its uninstall list (one NUL, Part 2.2) and its folders,
+// An installed game: its uninstall list (a single NUL) and its folders,
 // since the updater creates none.
 void Install(const std::string& package, const TempFolder& game, const std::string& source)
 {

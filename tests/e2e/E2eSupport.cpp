@@ -53,9 +53,9 @@ UpdateSample MakeSample(const std::string& caption, size_t bigSize)
         c = char(x >> 24);
     }
     s.hashList = BuildHashList({RecordFor("readme.txt", s.readme), RecordFor("data\\big.bin", s.big)});
-    s.spec.image = UpdaterImage();
-    s.spec.caption = caption;
-    s.spec.entries = {{"jor.hvl", s.hashList}, {"readme.txt", s.readme}, {"big.bin", s.big}};
+    s.desc.image = UpdaterImage();
+    s.desc.caption = caption;
+    s.desc.entries = {{"jor.hvl", s.hashList}, {"readme.txt", s.readme}, {"big.bin", s.big}};
     return s;
 }
 

@@ -15,7 +15,7 @@ std::string UpdaterImage();
 // A package of three entries: the hash list "jor.hvl", "readme.txt" and
 // "big.bin", which the hash list places in the subfolder "data".
 struct UpdateSample {
-    PackageSpec spec;
+    PackageDescription desc;
     std::string readme;
     std::string big;
     std::string hashList;

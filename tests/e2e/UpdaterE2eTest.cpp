@@ -71,12 +71,12 @@ protected:
     }
     void TearDown() override { DeleteInstallKey(); }
 
-    // Packs the updater with `spec` and runs it, answering as `answer` says.
-    DriveResult Run(const PackageSpec& spec, const BoxAnswer& answer,
+    // Packs the updater with `desc` and runs it, answering as `answer` says.
+    DriveResult Run(const PackageDescription& desc, const BoxAnswer& answer,
                     const DialogAction& onDialog = nullptr)
     {
         std::string exe = work / "updater.exe";
-        EXPECT_TRUE(PutFile(exe, BuildPackage(spec)));
+        EXPECT_TRUE(PutFile(exe, BuildPackage(desc)));
         return RunFile(exe, answer, onDialog);
     }
     DriveResult RunFile(const std::string& exe, const BoxAnswer& answer,
@@ -109,7 +109,7 @@ TEST_F(UpdaterE2e, SuccessInstallsEveryFileAndMergesTheList)
 {
     UpdateSample sample = MakeSample(kCaption, 256 * 1024);
     SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
-    DriveResult run = Run(sample.spec, [](const SeenBox& b) { return Answer(b, IDYES); });
+    DriveResult run = Run(sample.desc, [](const SeenBox& b) { return Answer(b, IDYES); });
     ExpectBoxes(run, {{kTextConfirmUpdate, true}, {kTextCompleted, false}});
     EXPECT_EQ(run.exitCode, kStatusOk);
     ASSERT_EQ(run.dialogs.size(), 1u);
@@ -124,7 +124,7 @@ TEST_F(UpdaterE2e, RegistryValueWithoutItsNulStillNamesTheFolder)
 {
     UpdateSample sample = MakeSample(kCaption, 1024);
     SetInstallFolder(REG_SZ, game.Path());  // stored without a terminating NUL
-    DriveResult run = Run(sample.spec, [](const SeenBox& b) { return Answer(b, IDYES); });
+    DriveResult run = Run(sample.desc, [](const SeenBox& b) { return Answer(b, IDYES); });
     ExpectBoxes(run, {{kTextConfirmUpdate, true}, {kTextCompleted, false}});
     EXPECT_EQ(run.exitCode, kStatusOk);
     ExpectInstalled(sample);
@@ -136,8 +136,8 @@ TEST_F(UpdaterE2e, SecondUpdaterEndsAtOnceWithoutAWindow)
     SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
     std::string first = work / "first.exe";
     std::string second = work / "second.exe";
-    ASSERT_TRUE(PutFile(first, BuildPackage(sample.spec)));
-    ASSERT_TRUE(PutFile(second, BuildPackage(sample.spec)));
+    ASSERT_TRUE(PutFile(first, BuildPackage(sample.desc)));
+    ASSERT_TRUE(PutFile(second, BuildPackage(sample.desc)));
 
     DriveResult secondRun;
     DriveResult run = RunFile(first, [&](const SeenBox& b) {
@@ -159,7 +159,7 @@ TEST_F(UpdaterE2e, GameMutexHeldWarnsEvenWithoutInstallFolder)
 {
     MutexHolder holder(kGameMutexName);
     ASSERT_TRUE(holder.Holding());
-    DriveResult run = Run(MakeSample(kCaption, 1024).spec, [](const SeenBox& b) { return Answer(b, IDYES); });
+    DriveResult run = Run(MakeSample(kCaption, 1024).desc, [](const SeenBox& b) { return Answer(b, IDYES); });
     ExpectBoxes(run, {{kTextGameRunning, false}});
     EXPECT_EQ(run.exitCode, kStatusGameRunning);
     ExpectUntouched();
@@ -208,7 +208,7 @@ TEST_F(UpdaterE2e, InstallFolderValueTable)
         if (c.key)
             SetInstallFolder(c.type, c.data);
         // An accepted value leads to the confirmation, answered No here.
-        DriveResult run = Run(MakeSample(kCaption, 16).spec, [](const SeenBox& b) { return Answer(b, IDNO); });
+        DriveResult run = Run(MakeSample(kCaption, 16).desc, [](const SeenBox& b) { return Answer(b, IDNO); });
         if (c.accepted) {
             ExpectBoxes(run, {{kTextConfirmUpdate, true}});
             EXPECT_EQ(run.exitCode, kStatusDeclined);
@@ -225,7 +225,7 @@ TEST_F(UpdaterE2e, ConfirmationNotAnsweredYesWritesNothing)
     for (int press : {IDNO, kPressEnter}) {
         SCOPED_TRACE(press == IDNO ? "No" : "Enter");
         SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
-        DriveResult run = Run(MakeSample(kCaption, 1024).spec,
+        DriveResult run = Run(MakeSample(kCaption, 1024).desc,
                               [&](const SeenBox& b) { return Answer(b, press); });
         ExpectBoxes(run, {{kTextConfirmUpdate, true}});
         EXPECT_EQ(run.exitCode, kStatusDeclined);
@@ -248,7 +248,7 @@ TEST_F(UpdaterE2e, CancelAnsweredNoLetsTheRunComplete)
     UpdateSample sample = MakeSample(kCaption, kBigFileSize);
     SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
     HWND questionOwner = nullptr;
-    DriveResult run = Run(sample.spec, [&](const SeenBox& b) {
+    DriveResult run = Run(sample.desc, [&](const SeenBox& b) {
         if (b.text == kTextCancelQuestion)
             questionOwner = b.owner;
         return Answer(b, IDYES, IDNO);
@@ -263,7 +263,7 @@ TEST_F(UpdaterE2e, CancelAnsweredNoLetsTheRunComplete)
 TEST_F(UpdaterE2e, CancelConfirmedLeavesTheGameUntouched)
 {
     SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
-    DriveResult run = Run(MakeSample(kCaption, kBigFileSize).spec,
+    DriveResult run = Run(MakeSample(kCaption, kBigFileSize).desc,
                           [](const SeenBox& b) { return Answer(b, IDYES, IDYES); }, ClickCancel());
     ExpectBoxes(run, {{kTextConfirmUpdate, true}, {kTextCancelQuestion, true}});
     EXPECT_EQ(run.exitCode, 0x80000006u);
@@ -273,7 +273,7 @@ TEST_F(UpdaterE2e, CancelConfirmedLeavesTheGameUntouched)
 TEST_F(UpdaterE2e, DialogClosedByAnotherProgram)
 {
     SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
-    DriveResult run = Run(MakeSample(kCaption, kBigFileSize).spec,
+    DriveResult run = Run(MakeSample(kCaption, kBigFileSize).desc,
                           [](const SeenBox& b) { return Answer(b, IDYES); },
                           [](HWND dialog, const ChildProcess& child) {
                               WithThreadSuspended(child, [&] { SendNotifyMessageA(dialog, WM_CLOSE, 0, 0); });
@@ -289,9 +289,9 @@ TEST_F(UpdaterE2e, RunFailuresShowTheirMessage)
     {
         SCOPED_TRACE("damaged: a checksum that does not match");
         UpdateSample sample = MakeSample(kCaption, 1024);
-        sample.spec.entries[2].data[0] ^= 1;
+        sample.desc.entries[2].data[0] ^= 1;
         SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
-        DriveResult run = Run(sample.spec, yes);
+        DriveResult run = Run(sample.desc, yes);
         ExpectBoxes(run, {{kTextConfirmUpdate, true}, {kTextPackageDamaged, false}});
         EXPECT_EQ(run.exitCode, 0x80000001u);
         ExpectUntouched();
@@ -299,10 +299,10 @@ TEST_F(UpdaterE2e, RunFailuresShowTheirMessage)
     {
         SCOPED_TRACE("too many entries");
         UpdateSample sample = MakeSample(kCaption, 1024);
-        sample.spec.overrideCount = true;
-        sample.spec.count = 257;
+        sample.desc.overrideCount = true;
+        sample.desc.count = 257;
         SetInstallFolder(REG_SZ, game.Path() + std::string(1, '\0'));
-        DriveResult run = Run(sample.spec, yes);
+        DriveResult run = Run(sample.desc, yes);
         ExpectBoxes(run, {{kTextConfirmUpdate, true}, {kTextPackageDamaged, false}});
         EXPECT_EQ(run.exitCode, 0x80000002u);
         ExpectUntouched();
@@ -312,7 +312,7 @@ TEST_F(UpdaterE2e, RunFailuresShowTheirMessage)
         HANDLE held = CreateFileA((game / "readme.txt.tmp").c_str(), GENERIC_WRITE, 0, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        DriveResult run = Run(MakeSample(kCaption, 1024).spec, yes);
+        DriveResult run = Run(MakeSample(kCaption, 1024).desc, yes);
         CloseHandle(held);
         ExpectBoxes(run, {{kTextConfirmUpdate, true}, {kTextCannotUpdate, false}});
         EXPECT_EQ(run.exitCode, 0x80000004u);
@@ -323,7 +323,7 @@ TEST_F(UpdaterE2e, RunFailuresShowTheirMessage)
         SCOPED_TRACE("no uninstall list");
         UpdateSample sample = MakeSample(kCaption, 1024);
         DeleteFileA((game / "uninst.lst").c_str());
-        DriveResult run = Run(sample.spec, yes);
+        DriveResult run = Run(sample.desc, yes);
         ExpectBoxes(run, {{kTextConfirmUpdate, true}, {kTextUninstallListFailed, false}});
         EXPECT_EQ(run.exitCode, 0x80000005u);
         EXPECT_EQ(FileBytes(game / "readme.txt"), sample.readme);

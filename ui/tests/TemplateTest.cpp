@@ -1,6 +1,6 @@
 // Dialog template 102 as compiled into the test module: found as RT_DIALOG in
-// Japanese, 260 bytes, and every field of the extended template as the table
-// of Part 3.2 gives it.
+// Japanese, 260 bytes, and every field of the extended template as the
+// dialog's design gives it.
 #include "ui/ProgressDialog.h"
 #include <gtest/gtest.h>
 #include <cstring>

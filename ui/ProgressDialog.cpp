@@ -11,12 +11,18 @@ namespace {
 
 // The cancel button, clicked: one question, and on Yes the flag and a
 // disabled button. Always handled.
+// A click that the open question's own modal loop dispatches (queued behind
+// the first) is taken as already asked: one question at a time.
+bool CancelQuestionOpen = false;
+
 void CancelClicked(HWND dialog)
 {
-    if (CancelRequested != 0)
+    if (CancelRequested != 0 || CancelQuestionOpen)
         return;
+    CancelQuestionOpen = true;
     const int answer = MessageBoxA(dialog, kTextCancelQuestion, CaptionBuffer,
                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    CancelQuestionOpen = false;
     if (answer != IDYES)
         return;
     CancelRequested = 1;

@@ -334,10 +334,9 @@ TEST_F(DialogProc, SecondQueuedClickAfterYesThroughThePump)
 }
 
 // Two clicks queued together: the second is dispatched by the first
-// question's own modal loop, while CancelRequested is still 0, so the Part's
-// steps ask a second (nested) question. Both answered Yes: one flag, one
-// disabled button. (The procedure keeps the Part's steps; no guard is added.)
-TEST_F(DialogProc, ClickTakenInsideTheOpenQuestionAsksAgain)
+// question's own modal loop, while CancelRequested is still 0. It must not
+// open a second, nested question: one question, one flag, one disabled button.
+TEST_F(DialogProc, ClickTakenInsideTheOpenQuestionDoesNotAskAgain)
 {
     RealDialog dialog;
     for (int i = 0; i < 2; ++i)
@@ -349,7 +348,7 @@ TEST_F(DialogProc, ClickTakenInsideTheOpenQuestionAsksAgain)
         EXPECT_EQ(DrainMessages(), 0);
         asked = yes.Questions().size();
     }
-    EXPECT_EQ(asked, 2u);
+    EXPECT_EQ(asked, 1u);
     EXPECT_EQ(CancelRequested, 1);
     EXPECT_FALSE(IsWindowEnabled(dialog.Button()));
 }

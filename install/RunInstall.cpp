@@ -54,6 +54,19 @@ void DeleteTemporaryFiles(const char* folder, const char* const* names, uint32_t
     }
 }
 
+// False only when the folder's volume plainly lacks room for every entry;
+// a failed query says nothing and lets the run go on.
+bool HasRoomFor(const char* folder, const ArchiveIndex& index)
+{
+    uint64_t needed = 0;  // up to 256 sizes of 32 bits: 64 bits hold the sum
+    for (uint32_t i = 0; i < index.count; ++i)
+        needed += GetArchiveEntry(index, i).size;
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
+        return true;
+    return available.QuadPart >= needed;
+}
+
 // Moves every temporary file over its final name; false at the first failure.
 bool CommitAll(const char* folder, const char* const* names, uint32_t count)
 {
@@ -66,13 +79,29 @@ bool CommitAll(const char* folder, const char* const* names, uint32_t count)
             !BuildPath(final, folder, names[i], ""))
             return false;
         SetFileAttributesA(final, FILE_ATTRIBUTE_NORMAL);
-        if (!MoveFileExA(temporary, final, MOVEFILE_REPLACE_EXISTING))
+        if (!MoveIntoPlace(temporary, final))
             return false;
     }
     return true;
 }
 
 }  // namespace
+
+bool MoveIntoPlace(const char* from, const char* to)
+{
+    // A scanner or indexer often holds a freshly written file for a moment:
+    // waits of 50 ms doubling to 800 ms, about 1.5 s in all, outlast it.
+    DWORD wait = 50;
+    for (;;) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+            return true;
+        DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || wait > kMoveLastWait)
+            return false;
+        Sleep(wait);
+        wait *= 2;
+    }
+}
 
 bool IsSafeInstallName(const char* name)
 {
@@ -161,9 +190,15 @@ InstallResult RunInstall(const char* folder)
         if (DrainMessages() == 1)
             CloseRequested = 1;
 
+        // Nothing is written when the disk plainly cannot take it all:
+        // filling the player's disk only to delete it all again helps no one.
+        bool room = HasRoomFor(folder, index);
+        if (!room)
+            result = kInstallWriteFailed;
+
         unsigned char* buffer = new unsigned char[kCopyBufferSize];
         uint32_t done = 0;
-        while (done < count) {
+        while (room && done < count) {
             if (FlagSet())
                 break;
             ArchiveEntry entry = GetArchiveEntry(index, done);
@@ -240,6 +275,12 @@ InstallResult RunInstall(const char* folder)
                 }
             }
 
+            // On the disk before any move: a power cut after the commit must
+            // not leave a final file whose bytes never left the cache.
+            if (!FlagSet() && !shortTransfer && !out.Flush()) {
+                result = kInstallWriteFailed;
+                shortTransfer = true;
+            }
             out.Close();
             if (FlagSet() || shortTransfer)
                 break;

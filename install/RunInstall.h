@@ -15,3 +15,11 @@ bool IsSafeInstallName(const char* name);
 // The entry's status line, "<name>をインストール中", cut after its last whole
 // character when it would not fit.
 void BuildStatusText(char (&text)[kPathBufferSize], const char* name);
+
+// The longest wait between two attempts of MoveIntoPlace, in milliseconds.
+constexpr unsigned long kMoveLastWait = 800;
+
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING. A sharing violation or a denied
+// access is tried again after 50, 100, 200, 400 and 800 ms; any other error,
+// or the last of those, fails at once with GetLastError left as the move set it.
+bool MoveIntoPlace(const char* from, const char* to);

@@ -48,6 +48,11 @@ uint32_t FileHandle::Size()
     return GetFileSize(handle_, nullptr);
 }
 
+bool FileHandle::Flush()
+{
+    return FlushFileBuffers(handle_) != FALSE;
+}
+
 int FileHandle::Close()
 {
     if (!IsOpen())

@@ -21,6 +21,9 @@ public:
     bool SeekTo(uint32_t position);
     // Low 32 bits of the size; 0xFFFFFFFF when it cannot be had.
     uint32_t Size();
+    // FlushFileBuffers' result: the written bytes are on the disk, not only
+    // in the system's cache. False when closed or not open for writing.
+    bool Flush();
     // CloseHandle's result, or -1 when already closed.
     int Close();
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }

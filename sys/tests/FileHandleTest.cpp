@@ -128,4 +128,21 @@ TEST(FileHandle, SizeOfAFileBeyondFourGibIsItsLowBits)
     EXPECT_EQ(f.Size(), 5u);
 }
 
+// Flush reports FlushFileBuffers: true on a handle open for writing, false
+// on a closed one or one open only for reading; the bytes stay as written.
+TEST(FileHandle, FlushAfterWriting)
+{
+    TempFolder dir;
+    FileHandle f;
+    EXPECT_FALSE(f.Flush());
+    ASSERT_TRUE(f.OpenWrite((dir / "a.bin").c_str()));
+    EXPECT_EQ(f.Write("abcd", 4), 4u);
+    EXPECT_TRUE(f.Flush());
+    EXPECT_NE(f.Close(), 0);
+    EXPECT_FALSE(f.Flush());
+    EXPECT_EQ(FileBytes(dir / "a.bin"), "abcd");
+    ASSERT_TRUE(f.OpenRead((dir / "a.bin").c_str()));
+    EXPECT_FALSE(f.Flush());  // nothing to write: the system refuses it
+}
+
 }  // namespace

@@ -20,14 +20,6 @@ constexpr uint32_t kFileBarRange = 0xFFFF;
 constexpr char kStatusSuffix[] = "をインストール中";
 constexpr char kTemporarySuffix[] = ".tmp";
 
-// "folder\name" and, with the suffix, "folder\name.tmp". False when the path
-// does not fit: a cut path would name some other file.
-bool BuildPath(char (&path)[kPathBufferSize], const char* folder, const char* name, const char* suffix)
-{
-    return CopyText(path, folder) && AppendText(path, "\\") && AppendText(path, name) &&
-           AppendText(path, suffix);
-}
-
 bool FlagSet()
 {
     return CancelRequested != 0 || CloseRequested != 0;
@@ -47,7 +39,7 @@ void DeleteTemporaryFiles(const char* folder, const char* const* names, uint32_t
         if (!names[i])
             continue;
         char temporary[kPathBufferSize];
-        if (!BuildPath(temporary, folder, names[i], kTemporarySuffix))
+        if (!JoinPath(temporary, folder, names[i], kTemporarySuffix))
             continue;  // never created, and a cut path must not be deleted
         SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(temporary);
@@ -75,8 +67,8 @@ bool CommitAll(const char* folder, const char* const* names, uint32_t count)
             continue;
         char temporary[kPathBufferSize];
         char final[kPathBufferSize];
-        if (!BuildPath(temporary, folder, names[i], kTemporarySuffix) ||
-            !BuildPath(final, folder, names[i], ""))
+        if (!JoinPath(temporary, folder, names[i], kTemporarySuffix) ||
+            !JoinPath(final, folder, names[i], ""))
             return false;
         SetFileAttributesA(final, FILE_ATTRIBUTE_NORMAL);
         if (!MoveIntoPlace(temporary, final))
@@ -236,7 +228,7 @@ InstallResult RunInstall(const char* folder)
 
             // A read-only leftover of an earlier run must not refuse the write.
             char temporary[kPathBufferSize];
-            if (!BuildPath(temporary, folder, name, kTemporarySuffix)) {
+            if (!JoinPath(temporary, folder, name, kTemporarySuffix)) {
                 result = kInstallWriteFailed;
                 break;
             }

@@ -14,11 +14,6 @@ constexpr char kListName[] = "uninst.lst";
 // the list's own name, so every folder that fits one fits the other.
 constexpr char kNewListName[] = "uninst.new";
 
-bool BuildListPath(char (&path)[kPathBufferSize], const char* folder, const char* name)
-{
-    return CopyText(path, folder) && AppendText(path, "\\") && AppendText(path, name);
-}
-
 // Refuses what Windows's exclusive open for writing would refuse: a missing
 // file, a folder, a read-only, hidden or system file. (Wine running as root
 // would let us write such a file, so the attributes are checked here.)
@@ -101,7 +96,7 @@ bool MergeUninstallList(const char* folder, const char* const* names)
     char listPath[kPathBufferSize];
     char newPath[kPathBufferSize];
     // A folder of more than 248 bytes would give a cut path naming another file.
-    if (!BuildListPath(listPath, folder, kListName) || !BuildListPath(newPath, folder, kNewListName))
+    if (!JoinPath(listPath, folder, kListName) || !JoinPath(newPath, folder, kNewListName))
         return false;
     if (!IsWritableList(listPath))
         return false;

@@ -1,5 +1,6 @@
 #include "package/ArchiveIndex.h"
 #include "sys/FileHandle.h"
+#include "sys/FixedText.h"
 #include <cstring>
 #include <new>
 
@@ -25,11 +26,7 @@ InstallResult ReadArchiveIndex(FileHandle& file, ArchiveIndex& index)
         return kInstallPackageDamaged;
     }
     uint32_t nameField = entrySize == kWideEntrySize ? kWideNameField : kNarrowNameField;
-    for (uint32_t i = 0; i < count; ++i) {
-        unsigned char* name = table + i * entrySize;
-        if (!memchr(name, 0, nameField))
-            name[nameField - 1] = 0;
-    }
+    CutFieldsWithoutNul(table, count, entrySize, nameField);
     index.entrySize = entrySize;
     index.count = count;
     index.table = table;

@@ -35,11 +35,7 @@ HashList LoadHashList(const ArchiveIndex& index, FileHandle& file)
             delete[] records;
             return list;
         }
-        for (uint32_t r = 0; r < count; ++r) {
-            unsigned char* path = records + r * kHashListRecordSize;
-            if (!memchr(path, 0, kHashListPathField))
-                path[kHashListPathField - 1] = 0;
-        }
+        CutFieldsWithoutNul(records, count, kHashListRecordSize, kHashListPathField);
         list.records = records;
         list.count = count;
         return list;

@@ -26,6 +26,21 @@ bool AppendText(char* dst, size_t capacity, const char* src)
     return take == len;
 }
 
+bool JoinPath(char* path, size_t capacity, const char* folder, const char* name, const char* suffix)
+{
+    return CopyText(path, capacity, folder) && AppendText(path, capacity, "\\") &&
+           AppendText(path, capacity, name) && AppendText(path, capacity, suffix);
+}
+
+void CutFieldsWithoutNul(unsigned char* table, size_t count, size_t stride, size_t field)
+{
+    for (size_t i = 0; i < count; ++i) {
+        unsigned char* text = table + i * stride;
+        if (!memchr(text, 0, field))
+            text[field - 1] = 0;
+    }
+}
+
 size_t FieldTextLength(const char* field, size_t capacity)
 {
     const void* nul = memchr(field, 0, capacity);

@@ -165,35 +165,20 @@ private:
 // folder is root\game, so a name that escapes lands in root, where the
 // snapshot sees it.
 
-// Every file and folder under `folder`: relative path → bytes, with "<ro>"
-// appended for a read-only file; folders end in '\' and map to "".
-void SnapshotInto(const std::string& folder, const std::string& prefix, std::map<std::string, std::string>& out)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string n = data.cFileName;
-        if (n == "." || n == "..")
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out[prefix + n + "\\"] = "";
-            SnapshotInto(folder + "\\" + n, prefix + n + "\\", out);
-        } else {
-            out[prefix + n] = FileBytes(folder + "\\" + n) +
-                              ((data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? "<ro>" : "");
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-}
-
 using Files = std::map<std::string, std::string>;
 
+// Every file and folder under `folder`: relative path → bytes, with "<ro>"
+// appended for a read-only file; folders end in '\' and map to "".
 Files Snapshot(const std::string& folder)
 {
     Files out;
-    SnapshotInto(folder, "", out);
+    for (const TreeEntry& e : ListTree(folder)) {
+        if (e.attributes & FILE_ATTRIBUTE_DIRECTORY)
+            out[e.path + "\\"] = "";
+        else
+            out[e.path] = FileBytes(folder + "\\" + e.path) +
+                          ((e.attributes & FILE_ATTRIBUTE_READONLY) ? "<ro>" : "");
+    }
     return out;
 }
 

@@ -8,25 +8,6 @@ namespace {
 
 constexpr char kInstallKey[] = "Software\\Quellmark\\Vestrial";
 
-void AddFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& out)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string path = folder + "\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            AddFiles(path, prefix + name + "\\", out);
-        else
-            out.push_back(prefix + name + "=" + FileBytes(path));
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-}
-
 }  // namespace
 
 std::string UpdaterImagePath()
@@ -78,7 +59,9 @@ void DeleteInstallKey()
 std::string Snapshot(const std::string& folder)
 {
     std::vector<std::string> files;
-    AddFiles(folder, "", files);
+    for (const TreeEntry& e : ListTree(folder))
+        if (!(e.attributes & FILE_ATTRIBUTE_DIRECTORY))
+            files.push_back(e.path + "=" + FileBytes(folder + "\\" + e.path));
     std::sort(files.begin(), files.end());
     std::string out;
     for (const std::string& f : files)

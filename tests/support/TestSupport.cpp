@@ -59,6 +59,30 @@ std::string ListFolder(const std::string& folder)
     return out;
 }
 
+static void ListTreeInto(const std::string& folder, const std::string& prefix, std::vector<TreeEntry>& out)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string n = data.cFileName;
+        if (n == "." || n == "..")
+            continue;
+        out.push_back(TreeEntry{prefix + n, data.dwFileAttributes});
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListTreeInto(folder + "\\" + n, prefix + n + "\\", out);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+}
+
+std::vector<TreeEntry> ListTree(const std::string& folder)
+{
+    std::vector<TreeEntry> out;
+    ListTreeInto(folder, "", out);
+    return out;
+}
+
 void RemoveTree(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers for tests that touch real files under Wine.
 #include <string>
+#include <vector>
 #include <windows.h>
 
 // A fresh, empty folder under the system temp folder; removed by the destructor.
@@ -24,3 +25,10 @@ bool Exists(const std::string& path);
 // Names of the files and folders directly in a folder, sorted, joined by '|'.
 std::string ListFolder(const std::string& folder);
 void RemoveTree(const std::string& path);
+
+// Everything under a folder, depth first: paths relative to it ('\' separated).
+struct TreeEntry {
+    std::string path;
+    DWORD attributes;
+};
+std::vector<TreeEntry> ListTree(const std::string& folder);

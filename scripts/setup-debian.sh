@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="cmake make g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest \
 wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth x11-utils \
-fonts-ipafont-gothic imagemagick osslsigncode openssl"
+fonts-ipafont-gothic imagemagick osslsigncode openssl python3"
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"

@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="cmake make g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest \
 wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth x11-utils \
-fonts-ipafont-gothic imagemagick osslsigncode openssl python3"
+fonts-ipafont-gothic imagemagick osslsigncode openssl python3 locales"
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -47,4 +47,11 @@ if needs_i386_emulation; then
         echo "setup: 32-bit programs still cannot run; Wine's 32-bit loader will fail" >&2
         exit 1
     fi
+fi
+
+# Wine stores file names in the Unix locale's character set; without the
+# ja_JP.UTF-8 locale it cannot create names outside ASCII at all.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    echo "setup: generating the ja_JP.UTF-8 locale" >&2
+    $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi

@@ -95,6 +95,33 @@ bool MoveIntoPlace(const char* from, const char* to)
     }
 }
 
+namespace {
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name a device in every folder and
+// with any extension: "COM1.tmp" would send an entry's bytes to a port.
+bool IsDeviceName(const char* start, const char* end)
+{
+    const char* stop = start;
+    while (stop < end && *stop != '.')
+        ++stop;
+    while (stop > start && stop[-1] == ' ')
+        --stop;  // Windows ignores spaces before the extension
+    size_t length = static_cast<size_t>(stop - start);
+    if (length != 3 && length != 4)
+        return false;
+    char base[4];
+    for (size_t i = 0; i < 3; ++i)
+        base[i] = static_cast<char>(start[i] | 0x20);  // ASCII only: a device name has no other byte
+    if (length == 4) {
+        bool numbered = (memcmp(base, "com", 3) == 0 || memcmp(base, "lpt", 3) == 0);
+        return numbered && start[3] >= '1' && start[3] <= '9';
+    }
+    return memcmp(base, "con", 3) == 0 || memcmp(base, "prn", 3) == 0 ||
+           memcmp(base, "aux", 3) == 0 || memcmp(base, "nul", 3) == 0;
+}
+
+}  // namespace
+
 bool IsSafeInstallName(const char* name)
 {
     if (name[0] == '\\' || name[0] == '/')
@@ -114,7 +141,7 @@ bool IsSafeInstallName(const char* name)
             return false;  // a drive prefix or a stream name
         if (byte == '\\' || byte == '/' || byte == '\0') {
             bool empty = p == component;
-            if (!empty && onlyDots)
+            if (!empty && (onlyDots || IsDeviceName(component, p)))
                 return false;
             // The last component names the file: it must be there.
             if (byte == '\0')

@@ -482,7 +482,7 @@ TEST(RunInstall, EscapingNamesStopStaging)
     const char* names[] = {
         "..\\evil.arc", "sub\\..\\..\\evil.arc", "../evil.arc", "...\\evil.arc", ".. \\evil.arc",
         "..", "C:evil.arc", "C:\\evil.arc", "evil.arc:stream", "\\evil.arc", "/evil.arc",
-        "\\\\server\\share\\evil.arc", "sub\\", "",
+        "\\\\server\\share\\evil.arc", "sub\\", "", "nul", "COM1.arc", "sub\\aux\\evil.arc",
     };
     for (const char* name : names) {
         for (bool throughRecord : {false, true}) {
@@ -520,6 +520,11 @@ TEST(RunInstall, InstallNameRule)
         {"..", false}, {"a\\..\\b", false}, {"a/../b", false}, {"... ", false}, {" ", false},
         {"a:b", false}, {"\\a", false}, {"/a", false}, {"a\\", false}, {"", false},
         {"a\x95", false},
+        // Device names, in any case, with an extension or spaces before it, as folders too.
+        {"con", false}, {"NUL", false}, {"Prn.txt", false}, {"aux .arc", false}, {"com1", false},
+        {"LPT9.tmp", false}, {"sub\\com3.arc", false}, {"con\\a.arc", false},
+        {"com0", true}, {"lpt10", true}, {"console.arc", true}, {"a.con", true}, {"nul_", true},
+        {"co", true}, {"\x83\x43on", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsSafeInstallName(c.name), c.safe) << c.name;

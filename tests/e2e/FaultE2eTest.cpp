@@ -268,7 +268,8 @@ TEST_F(FaultE2e, KilledDuringStagingThenTheNextRunSucceeds)
 // A final file that another process holds open without sharing, at each slot:
 // the moves before it stay, it and the later ones are not made, the list is
 // not merged. The held file keeps its bytes, and loses its marks: they are
-// reset before its move is tried (seen here since its move fails).
+// reset before its move is tried (seen here since its move fails; where a
+// move succeeds, Wine as root would replace a marked file anyway).
 
 TEST_F(FaultE2e, HeldFinalFileAtEachSlot)
 {
@@ -281,12 +282,9 @@ TEST_F(FaultE2e, HeldFinalFileAtEachSlot)
         ASSERT_TRUE(FolderFiles(game) == before) << Show(FolderFiles(game));
         Holder holder(HoldFileArguments(In(kSlots[slot]), 0));
         ASSERT_TRUE(holder.Holding());
-        DWORD start = GetTickCount();
         DriveResult run = Run();
-        DWORD elapsed = GetTickCount() - start;
         EXPECT_EQ(holder.Release(), 0u);
         ExpectOutcome(run, kInstallWriteFailed, kTextCannotUpdate);
-        EXPECT_GE(elapsed, 1500u) << "the move was retried for about 1.5 s";
         EXPECT_FOLDER(game, Moved(sample, slot));
     }
 }

@@ -46,13 +46,42 @@ void DeleteTemporaryFiles(const char* folder, const char* const* names, uint32_t
     }
 }
 
+// The name an entry is installed under: the path of its hash-list record,
+// whose checksum it must then match, or its stored name without one.
+const char* InstallNameOf(const ArchiveEntry& entry, const HashList& hashList, const unsigned char*& expected)
+{
+    expected = nullptr;
+    HashListEntry record;
+    if (hashList.count > 0 && FindHashListEntry(hashList, entry.name, record)) {
+        expected = record.checksum;
+        return record.path;
+    }
+    return entry.name;
+}
+
 // False only when the folder's volume plainly lacks room for every entry;
-// a failed query says nothing and lets the run go on.
-bool HasRoomFor(const char* folder, const ArchiveIndex& index)
+// a failed query says nothing and lets the run go on. A temporary file left
+// by an interrupted run is truncated when its entry starts, so its space
+// counts as free: else a run killed on a nearly full disk would have every
+// later run refuse for the room its own leftovers take, and never clean them.
+bool HasRoomFor(const char* folder, const ArchiveIndex& index, const HashList& hashList)
 {
     uint64_t needed = 0;  // up to 256 sizes of 32 bits: 64 bits hold the sum
-    for (uint32_t i = 0; i < index.count; ++i)
-        needed += GetArchiveEntry(index, i).size;
+    for (uint32_t i = 0; i < index.count; ++i) {
+        ArchiveEntry entry = GetArchiveEntry(index, i);
+        uint64_t size = entry.size;
+        const unsigned char* expected;
+        const char* name = InstallNameOf(entry, hashList, expected);
+        char temporary[kPathBufferSize];
+        WIN32_FILE_ATTRIBUTE_DATA leftover;
+        if (IsSafeInstallName(name) && JoinPath(temporary, folder, name, kTemporarySuffix) &&
+            GetFileAttributesExA(temporary, GetFileExInfoStandard, &leftover) &&
+            !(leftover.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            uint64_t held = (uint64_t(leftover.nFileSizeHigh) << 32) | leftover.nFileSizeLow;
+            size -= held < size ? held : size;
+        }
+        needed += size;
+    }
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
         return true;
@@ -211,7 +240,7 @@ InstallResult RunInstall(const char* folder)
 
         // Nothing is written when the disk plainly cannot take it all:
         // filling the player's disk only to delete it all again helps no one.
-        bool room = HasRoomFor(folder, index);
+        bool room = HasRoomFor(folder, index, hashList);
         if (!room)
             result = kInstallWriteFailed;
 
@@ -225,15 +254,8 @@ InstallResult RunInstall(const char* folder)
                 break;
 
             bool shortTransfer = false;
-            const unsigned char* expected = nullptr;
-            const char* name = entry.name;
-            if (hashList.count > 0) {
-                HashListEntry record;
-                if (FindHashListEntry(hashList, entry.name, record)) {
-                    name = record.path;
-                    expected = record.checksum;
-                }
-            }
+            const unsigned char* expected;
+            const char* name = InstallNameOf(entry, hashList, expected);
             // The updater runs elevated: a name must stay a file inside the
             // folder. Its slot stays empty, so nothing is ever made of it.
             if (!IsSafeInstallName(name)) {

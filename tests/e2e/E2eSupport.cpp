@@ -69,7 +69,7 @@ std::string Snapshot(const std::string& folder)
     return out;
 }
 
-MutexHolder::MutexHolder(const char* name)
+Holder::Holder(const std::string& arguments)
 {
     static unsigned serial = 0;
     std::string tag = "e2e-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
@@ -79,11 +79,16 @@ MutexHolder::MutexHolder(const char* name)
     release_ = CreateEventA(nullptr, TRUE, FALSE, release.c_str());
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string line = std::string("\"") + self + "\" --hold-mutex \"" + name + "\" " + ready + " " + release;
+    std::string line = std::string("\"") + self + "\" " + arguments + " " + ready + " " + release + " " +
+                       std::to_string(GetCurrentProcessId());
     std::vector<char> buffer(line.begin(), line.end());
     buffer.push_back('\0');
+    // No standard handles: the helper's input and output go to nowhere, not
+    // into the pipes that CTest reads.
     STARTUPINFOA info = {};
     info.cb = sizeof info;
+    info.dwFlags = STARTF_USESTDHANDLES;
+    info.hStdInput = info.hStdOutput = info.hStdError = INVALID_HANDLE_VALUE;
     PROCESS_INFORMATION pi = {};
     if (CreateProcessA(self, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &info, &pi)) {
         CloseHandle(pi.hThread);
@@ -94,28 +99,53 @@ MutexHolder::MutexHolder(const char* name)
     CloseHandle(readyEvent);
 }
 
-MutexHolder::~MutexHolder()
+DWORD Holder::Release()
 {
     SetEvent(release_);
+    DWORD status = DWORD(-1);
     if (process_) {
         if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
             TerminateProcess(process_, 1);
+        GetExitCodeProcess(process_, &status);
         CloseHandle(process_);
+        process_ = nullptr;
     }
+    holding_ = false;
+    return status;
+}
+
+Holder::~Holder()
+{
+    Release();
     CloseHandle(release_);
 }
 
-int HoldMutexMain(const char* name, const char* ready, const char* release)
+int HolderMain(int argc, char** argv)
 {
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
-    if (mutex == nullptr || GetLastError() != 0)
-        return 2;
-    HANDLE readyEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready);
-    HANDLE releaseEvent = OpenEventA(SYNCHRONIZE, FALSE, release);
-    if (!readyEvent || !releaseEvent)
-        return 3;
+    const std::string mode = argv[0];
+    const bool file = mode == "--hold-file";
+    if (argc != (file ? 6 : 5))
+        return 4;
+    const char* const* sync = argv + argc - 3;  // READY RELEASE PARENT
+    HANDLE held = nullptr;
+    if (file) {
+        held = CreateFileA(argv[1], GENERIC_READ, DWORD(std::strtoul(argv[2], nullptr, 10)), nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+        if (held == INVALID_HANDLE_VALUE)
+            return 3;
+    } else {
+        held = CreateMutexA(nullptr, TRUE, argv[1]);
+        if (held == nullptr || GetLastError() != 0)
+            return 2;
+    }
+    HANDLE readyEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, sync[0]);
+    HANDLE releaseEvent = OpenEventA(SYNCHRONIZE, FALSE, sync[1]);
+    HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, DWORD(std::strtoul(sync[2], nullptr, 10)));
+    if (!readyEvent || !releaseEvent || !parent)
+        return 5;
     SetEvent(readyEvent);
-    WaitForSingleObject(releaseEvent, 120000);
-    CloseHandle(mutex);
+    HANDLE either[2] = {releaseEvent, parent};
+    WaitForMultipleObjects(2, either, FALSE, 120000);
+    CloseHandle(held);
     return 0;
 }

@@ -30,14 +30,24 @@ void DeleteInstallKey();
 // Every file under a folder with its bytes, for comparing before and after.
 std::string Snapshot(const std::string& folder);
 
-// A mutex created and held by another process (this program started again).
-class MutexHolder {
+// Another Wine process (this program started again in a helper mode) that
+// holds a named mutex or an open file until the test releases it. Wine
+// enforces a lock only between its own processes, so the holder must be one.
+// The helper ends on the release, when this process ends (a crashed test
+// leaves nothing behind that keeps CTest waiting) or after two minutes.
+class Holder {
 public:
-    explicit MutexHolder(const char* name);
-    ~MutexHolder();
-    MutexHolder(const MutexHolder&) = delete;
-    MutexHolder& operator=(const MutexHolder&) = delete;
+    // `arguments`: the mode and its operands; the helper's own
+    // synchronisation arguments follow them.
+    explicit Holder(const std::string& arguments);
+    ~Holder();
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+    // True once the helper holds what it was asked to hold.
     bool Holding() const { return holding_; }
+    // Lets the helper go and waits for its end; its exit status (0: it held
+    // and let go; 2: the mutex existed already; 3: the file could not be opened).
+    DWORD Release();
 
 private:
     HANDLE process_ = nullptr;
@@ -45,5 +55,18 @@ private:
     bool holding_ = false;
 };
 
-// The helper side: `program --hold-mutex NAME READY RELEASE`.
-int HoldMutexMain(const char* name, const char* ready, const char* release);
+// A mutex created (owned) by another process, as the game creates its own.
+inline std::string HoldMutexArguments(const char* name)
+{
+    return std::string("--hold-mutex \"") + name + "\"";
+}
+// A file opened for reading by another process with the given sharing
+// (FILE_SHARE_* bits; 0 shares nothing).
+inline std::string HoldFileArguments(const std::string& path, DWORD share)
+{
+    return "--hold-file \"" + path + "\" " + std::to_string(share);
+}
+
+// The helper side, `program --hold-mutex NAME ...` or `--hold-file PATH SHARE ...`;
+// argv[0] is the mode. Returns the helper's exit status.
+int HolderMain(int argc, char** argv);

@@ -157,7 +157,7 @@ TEST_F(UpdaterE2e, SecondUpdaterEndsAtOnceWithoutAWindow)
 
 TEST_F(UpdaterE2e, GameMutexHeldWarnsEvenWithoutInstallFolder)
 {
-    MutexHolder holder(kGameMutexName);
+    Holder holder(HoldMutexArguments(kGameMutexName));
     ASSERT_TRUE(holder.Holding());
     DriveResult run = Run(MakeSample(kCaption, 1024).desc, [](const SeenBox& b) { return Answer(b, IDYES); });
     ExpectBoxes(run, {{kTextGameRunning, false}});

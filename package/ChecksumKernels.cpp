@@ -276,6 +276,10 @@ __attribute__((target("avx2"))) void ChecksumBlocksAvx2(ContentChecksum& state,
     for (unsigned char v : bytes)
         s.e ^= v;
     Store(state, s);
+    // At -Os GCC leaves out the vzeroupper it adds at -O2: without it, the
+    // SSE code that runs next (other paths, the C library) pays for the dirty
+    // upper halves, about 3x on the SSE2 path.
+    _mm256_zeroupper();
 }
 
 #endif

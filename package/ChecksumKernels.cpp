@@ -50,13 +50,13 @@ struct Tables {
     int16_t scan1[16], scan2[16], scan4[16];  // 233, 233^2, 233^4 in every lane
     int16_t half[16];                         // 233^(k+1), k = 0..7, in both 128-bit lanes
     int16_t weightLo[64], weightHi[64];        // halves of 233^(63-k), k = 0..63
-    // AVX2: per 32-byte step the low and the high halves of the odd
-    // positions' weights, in the order of the pairs.
-    int16_t oddWeights[2][2][16];
+    // AVX2: the low and the high halves of the odd positions' weights in a
+    // 32-byte step, in the order of the pairs.
+    int16_t oddWeights[2][16];
     int16_t oddPow[16], evenPow[16];            // 233^(k+1) for k = 2i+1 and k = 2i in a lane
     int16_t lanePow[16];                        // 1 in the lower 128-bit lane, 233^16 in the upper
     int8_t lastWord[32];                        // shuffle: each lane's last 16-bit value everywhere
-    uint32_t pairBias;                          // 29952 * sum of the odd weights, per block
+    uint32_t pairBias;                          // 29952 * sum of the odd weights, per step
     uint32_t pow1, pow2, pow4, pow8, pow16, pow32, pow64;
     Tables()
     {
@@ -73,13 +73,13 @@ struct Tables {
             weightHi[k] = int16_t(uint16_t((w - uint32_t(int32_t(lo))) >> 16));
         }
         pairBias = 0;
-        for (int step = 0; step < 2; ++step)
-            for (int i = 0; i < 16; ++i) {
-                int k = 32 * step + 2 * i + 1;  // 16-bit lane i holds the pair ending at k
-                oddWeights[step][0][i] = weightLo[k];
-                oddWeights[step][1][i] = weightHi[k];
-                pairBias += 128u * 234u * Power233(63 - k);
-            }
+        for (int i = 0; i < 16; ++i) {
+            int k = 2 * i + 1;  // 16-bit lane i holds the pair ending at k
+            uint32_t w = Power233(31 - k);
+            oddWeights[0][i] = int16_t(uint16_t(w));
+            oddWeights[1][i] = int16_t(uint16_t((w - uint32_t(int32_t(oddWeights[0][i]))) >> 16));
+            pairBias += 128u * 234u * w;
+        }
         for (int i = 0; i < 16; ++i) {
             oddPow[i] = int16_t(Power233(2 * (i % 8) + 2));
             evenPow[i] = int16_t(Power233(2 * (i % 8) + 1));
@@ -208,7 +208,7 @@ __attribute__((target("sse2"))) void ChecksumBlocksSse2(ContentChecksum& state,
     Store(state, s);
 }
 
-// ---- AVX2: two 32-byte steps per block ----
+// ---- AVX2: 32-byte steps, two per block ----
 //
 // Pairs first. With y = x xor 0x80 read as a signed byte (x - 128), pmaddubsw
 // with the bytes (233, 1) gives for every pair, exactly in 16 bits,
@@ -227,9 +227,11 @@ __attribute__((target("sse2"))) void ChecksumBlocksSse2(ContentChecksum& state,
 // so L = s + start*233^(k+1) takes one product per half. The carry to the
 // next step stays in a vector: l' = z + 233^32*l, with z the step's L_31 from
 // a zero start, so the only chain from step to step is one multiply and one
-// add. A's dot products stay in eight 32-bit lanes, carried from block to
-// block by a lane-wise Horner step (acc*233^64 + dot) and summed across lanes
-// once per call; the constant 29952*sum W_2i+1 goes to a scalar Horner beside.
+// add. A's dot products (weights 233^(31-k) over a step) stay in eight 32-bit
+// lanes, carried from step to step by a lane-wise Horner step (acc*233^32 +
+// dot) and summed across lanes once per call; the constant 29952*sum W_2i+1
+// goes to a scalar Horner beside. One accumulator and one pair of weight
+// vectors: the i686 build has only eight vector registers.
 
 __attribute__((target("avx2"))) void ChecksumBlocksAvx2(ContentChecksum& state,
                                                         const unsigned char* p, size_t blocks)
@@ -245,7 +247,7 @@ __attribute__((target("avx2"))) void ChecksumBlocksAvx2(ContentChecksum& state,
     const __m256i p8 = _mm256_set1_epi16(int16_t(t.pow8));
     const __m256i p16 = _mm256_set1_epi16(int16_t(t.pow16));
     const __m256i p32 = _mm256_set1_epi16(int16_t(t.pow32));
-    const __m256i p64 = _mm256_set1_epi32(int32_t(t.pow64));
+    const __m256i p32x = _mm256_set1_epi32(int32_t(t.pow32));
     const __m256i oddPow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.oddPow));
     const __m256i evenPow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.evenPow));
     const __m256i lanePow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.lanePow));
@@ -253,34 +255,29 @@ __attribute__((target("avx2"))) void ChecksumBlocksAvx2(ContentChecksum& state,
     const __m256i* weights = reinterpret_cast<const __m256i*>(t.oddWeights);
     __m256i l = _mm256_set1_epi16(int16_t(s.l));
     __m256i sumL = zero, xorL = zero, sumX = zero, xorX = zero, acc = zero;
-    for (size_t b = 0; b < blocks; ++b, p += 64) {
-        __m256i dotLo = zero, dotHi = zero;
-        for (int step = 0; step < 2; ++step) {
-            __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * step));
-            sumX = _mm256_add_epi64(sumX, _mm256_sad_epu8(x, zero));
-            xorX = _mm256_xor_si256(xorX, x);
-            __m256i o = _mm256_maddubs_epi16(pair, _mm256_xor_si256(x, bias));
-            const __m256i* w = weights + 2 * step;
-            dotLo = _mm256_add_epi32(dotLo, _mm256_madd_epi16(o, _mm256_loadu_si256(w)));
-            dotHi = _mm256_add_epi32(dotHi, _mm256_madd_epi16(o, _mm256_loadu_si256(w + 1)));
-            // Odd positions, then even ones, within each lane from a zero start.
-            o = _mm256_add_epi16(o, _mm256_mullo_epi16(_mm256_slli_si256(o, 2), p2));
-            o = _mm256_add_epi16(o, _mm256_mullo_epi16(_mm256_slli_si256(o, 4), p4));
-            o = _mm256_add_epi16(o, _mm256_mullo_epi16(_mm256_slli_si256(o, 8), p8));
-            __m256i e = _mm256_add_epi16(x, _mm256_mullo_epi16(_mm256_slli_si256(o, 2), p1));
-            __m256i last = _mm256_shuffle_epi8(o, lastWord);             // each lane's last value
-            __m256i lower = _mm256_permute2x128_si256(last, last, 0x08);  // 0 | the lower lane's
-            __m256i start = _mm256_add_epi16(lower, _mm256_mullo_epi16(l, lanePow));
-            __m256i aOdd = _mm256_add_epi16(o, _mm256_mullo_epi16(start, oddPow));
-            __m256i aEven = _mm256_add_epi16(e, _mm256_mullo_epi16(start, evenPow));
-            sumL = _mm256_add_epi16(sumL, _mm256_add_epi16(aOdd, aEven));
-            xorL = _mm256_xor_si256(xorL, _mm256_xor_si256(aOdd, aEven));
-            __m256i z = _mm256_add_epi16(last, _mm256_mullo_epi16(lower, p16));
-            l = _mm256_add_epi16(_mm256_permute2x128_si256(z, z, 0x11), _mm256_mullo_epi16(l, p32));
-        }
-        acc = _mm256_add_epi32(_mm256_mullo_epi32(acc, p64),
-                               _mm256_add_epi32(dotLo, _mm256_slli_epi32(dotHi, 16)));
-        s.a = s.a * t.pow64 + t.pairBias;
+    for (size_t step = 0; step < 2 * blocks; ++step, p += 32) {
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        sumX = _mm256_add_epi64(sumX, _mm256_sad_epu8(x, zero));
+        xorX = _mm256_xor_si256(xorX, x);
+        __m256i o = _mm256_maddubs_epi16(pair, _mm256_xor_si256(x, bias));
+        __m256i dot = _mm256_add_epi32(_mm256_madd_epi16(o, _mm256_loadu_si256(weights)),
+                                       _mm256_slli_epi32(_mm256_madd_epi16(o, _mm256_loadu_si256(weights + 1)), 16));
+        acc = _mm256_add_epi32(_mm256_mullo_epi32(acc, p32x), dot);
+        // Odd positions, then even ones, within each lane from a zero start.
+        o = _mm256_add_epi16(o, _mm256_mullo_epi16(_mm256_slli_si256(o, 2), p2));
+        o = _mm256_add_epi16(o, _mm256_mullo_epi16(_mm256_slli_si256(o, 4), p4));
+        o = _mm256_add_epi16(o, _mm256_mullo_epi16(_mm256_slli_si256(o, 8), p8));
+        __m256i e = _mm256_add_epi16(x, _mm256_mullo_epi16(_mm256_slli_si256(o, 2), p1));
+        __m256i last = _mm256_shuffle_epi8(o, lastWord);             // each lane's last value
+        __m256i lower = _mm256_permute2x128_si256(last, last, 0x08);  // 0 | the lower lane's
+        __m256i start = _mm256_add_epi16(lower, _mm256_mullo_epi16(l, lanePow));
+        __m256i aOdd = _mm256_add_epi16(o, _mm256_mullo_epi16(start, oddPow));
+        __m256i aEven = _mm256_add_epi16(e, _mm256_mullo_epi16(start, evenPow));
+        sumL = _mm256_add_epi16(sumL, _mm256_add_epi16(aOdd, aEven));
+        xorL = _mm256_xor_si256(xorL, _mm256_xor_si256(aOdd, aEven));
+        __m256i z = _mm256_add_epi16(last, _mm256_mullo_epi16(lower, p16));
+        l = _mm256_add_epi16(_mm256_permute2x128_si256(z, z, 0x11), _mm256_mullo_epi16(l, p32));
+        s.a = s.a * t.pow32 + t.pairBias;
     }
     __m128i d = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
     d = _mm_add_epi32(d, _mm_shuffle_epi32(d, 0x4E));

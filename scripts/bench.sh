@@ -118,6 +118,21 @@ keyval() { sed -n "s/^$1=//p" "$2" | tr -d '\r'; }
 median() { sort -g "$1" | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 record() { echo "$2" >>"$work/t.$1"; }
 
+# This kind of VM hands memory that the guest freed a few seconds ago back to
+# the host (virtio-balloon free page reporting, "Free page reporting enabled"
+# in dmesg); the next burst of writes into the page cache then pays host page
+# faults, about 1 s per GiB, which no real machine does. So every timed run
+# starts right after an untimed copy of the same files, whose memory it reuses.
+prime() {
+    rm -rf "$work/prime"
+    mkdir -p "$work/prime"
+    for f in "$src"/*; do
+        dd if="$f" of="$work/prime/${f##*/}" bs=1M status=none
+    done
+    rm -rf "$work/prime"
+    sync
+}
+
 fresh_game() {  # an installed game: its folder and its uninstall list
     rm -rf "$1"
     mkdir -p "$1"
@@ -128,7 +143,7 @@ run_dd() {  # NAME [conv=fsync]
     out="$work/out-$1"
     rm -rf "$out"
     mkdir -p "$out"
-    sync
+    prime
     t=$(now)
     for f in "$src"/*; do
         dd if="$f" of="$out/${f##*/}" bs=1M status=none ${2:-}
@@ -141,7 +156,7 @@ run_dd() {  # NAME [conv=fsync]
 run_ours() {  # NAME EXE
     out="$work/out-$1"
     fresh_game "$out"
-    sync
+    prime
     t=$(now)
     "$root/scripts/wine-run.sh" "$2" install "$(winpath "$package")" "$(winpath "$out")" >"$work/log-$1" 2>&1 ||
         { echo "bench: $1 failed:" >&2; cat "$work/log-$1" >&2; exit 1; }
@@ -162,7 +177,7 @@ run_phases() {  # NAME EXE
     out="$work/out-$1"
     rm -rf "$out"
     mkdir -p "$out"
-    sync
+    prime
     "$root/scripts/wine-run.sh" "$2" phases "$(winpath "$package")" "$(winpath "$out")" >"$work/log-$1" 2>&1 ||
         { echo "bench: $1 failed:" >&2; cat "$work/log-$1" >&2; exit 1; }
     for key in read checksum checksum_scalar write flush move; do
@@ -175,7 +190,7 @@ run_phases() {  # NAME EXE
 run_peer() {  # NAME EXE
     out="$work/out-$1"
     rm -rf "$out"
-    sync
+    prime
     t=$(now)
     "$root/scripts/wine-run.sh" "$2" /S "/D=$(winpath "$out")" >/dev/null 2>&1 ||
         { echo "bench: $1 failed" >&2; exit 1; }
@@ -189,11 +204,6 @@ run_peer() {  # NAME EXE
     sync
 }
 
-# One untimed copy first: the first burst of writes after the data was made
-# runs several times slower than the later ones on this kind of VM disk.
-run_dd warm-up
-rm -f "$work/t.warm-up"
-
 contenders="dd dd-fsync ours phases ours64 phases64 nsis nsis-empty"
 count=$(echo $contenders | wc -w)
 r=0
@@ -201,7 +211,11 @@ while [ $r -lt "$rounds" ]; do
     echo "bench: round $((r + 1)) of $rounds" >&2
     turn=0
     while [ $turn -lt "$count" ]; do
-        c=$(echo $contenders | cut -d' ' -f$(((turn + r) % count + 1)))
+        # Rotated, and reversed every other round, so that no contender
+        # always follows the same one.
+        at=$(((turn + r) % count))
+        [ $((r % 2)) -eq 1 ] && at=$((count - 1 - at))
+        c=$(echo $contenders | cut -d' ' -f$((at + 1)))
         case $c in
         dd) run_dd dd ;;
         dd-fsync) run_dd dd-fsync conv=fsync ;;

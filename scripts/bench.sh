@@ -187,15 +187,15 @@ run_phases() {  # NAME EXE
     sync
 }
 
-run_peer() {  # NAME EXE
+run_peer() {  # NAME EXE [/NCRC]
     out="$work/out-$1"
     rm -rf "$out"
     prime
     t=$(now)
-    "$root/scripts/wine-run.sh" "$2" /S "/D=$(winpath "$out")" >/dev/null 2>&1 ||
+    "$root/scripts/wine-run.sh" "$2" /S ${3:-} "/D=$(winpath "$out")" >/dev/null 2>&1 ||
         { echo "bench: $1 failed" >&2; exit 1; }
     record "$1" "$(since "$t")"
-    if [ "$1" = nsis ]; then
+    if [ "$1" != nsis-empty ]; then
         for f in "$src"/*; do
             cmp -s "$f" "$out/${f##*/}" || { echo "bench: nsis installed ${f##*/} wrongly" >&2; exit 1; }
         done
@@ -204,7 +204,7 @@ run_peer() {  # NAME EXE
     sync
 }
 
-contenders="dd dd-fsync ours phases ours64 phases64 nsis nsis-empty"
+contenders="dd dd-fsync ours phases ours64 phases64 nsis nsis-ncrc nsis-empty"
 count=$(echo $contenders | wc -w)
 r=0
 while [ $r -lt "$rounds" ]; do
@@ -224,6 +224,7 @@ while [ $r -lt "$rounds" ]; do
         phases) run_phases phases "$bench32" ;;
         phases64) run_phases phases64 "$bench64" ;;
         nsis) run_peer nsis "$work/peer.exe" ;;
+        nsis-ncrc) run_peer nsis-ncrc "$work/peer.exe" /NCRC ;;  # its CRC pass left out
         nsis-empty) run_peer nsis-empty "$work/peer-empty.exe" ;;
         esac
         turn=$((turn + 1))
@@ -347,7 +348,10 @@ row 3 "  NSIS installer, whole process" "$(secs "$nsis")" "ours (i686), whole pr
     "$(calc '%.2fx' "$nsis / $proc")" ">= 5x" "$(met "$nsis / $proc >= 5")"
 row 3 "  NSIS less an empty installer's start-up" "$(secs "$nsis - $empty")" "ours (i686), RunInstall alone" \
     "$(calc '%.2fx' "($nsis - $empty) / $(m ours)")" "" ""
-row 3 "  empty NSIS installer (start-up alone)" "$(secs "$empty")" "" "" "" ""
+row 3 "  its parts: start-up (an empty installer)" "$(secs "$empty")" "" "" "" ""
+ncrc=$(m nsis-ncrc)
+row 3 "    CRC check of the installer (run less /NCRC run)" "$(secs "$nsis - $ncrc")" "$(gb "$nsis - $ncrc")" "" "" ""
+row 3 "    extraction (/NCRC run less start-up)" "$(secs "$ncrc - $empty")" "$(gb "$ncrc - $empty")" "" "" ""
 
 head_row 4 "memory of the install run (GetProcessMemoryInfo in the bench process, before and after RunInstall)"
 for v in ours ours64; do

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds what the benchmarks need, runs them and prints one table.
 # Every comparison is measured in the same run: the contenders take turns
-# within each round (the order rotates from round to round) and each figure
-# is the median of BENCH_ROUNDS rounds (default 5).
+# within each round (the order rotates from round to round, and reverses
+# every other round) and each figure is the median of BENCH_ROUNDS rounds
+# (default 5).
 # Usage: scripts/bench.sh            (UPDATER_BUILD selects the build folder)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,7 +48,9 @@ session=""
 cleanup() {
     # Only the session this script started: without it, wineserver -k would
     # reach whatever prefix the environment names.
-    [ -n "$session" ] && stop_wine_session
+    if [ -n "$session" ]; then
+        stop_wine_session
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT

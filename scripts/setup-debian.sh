@@ -1,11 +1,20 @@
 #!/bin/sh
 # Installs what the build and the tests need on Debian 12. Quick and silent
 # when everything is present; needs root (or sudo) only when something is missing.
+# --bench adds what only scripts/bench.sh uses: the peer installer's compiler,
+# the 64-bit Windows cross compiler, the sampling profiler and callgrind.
 set -eu
 
 PACKAGES="cmake make g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest \
 wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth x11-utils \
 fonts-ipafont-gothic imagemagick osslsigncode openssl python3 locales"
+BENCH_PACKAGES="nsis g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 linux-perf valgrind"
+
+case "${1:-}" in
+"") ;;
+--bench) PACKAGES="$PACKAGES $BENCH_PACKAGES" ;;
+*) echo "usage: $0 [--bench]" >&2; exit 2 ;;
+esac
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"

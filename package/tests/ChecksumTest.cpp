@@ -117,9 +117,17 @@ TEST_P(VectorPath, MatchesTheReferenceOnMebibytesFromAnyState)
     UpdateContentChecksumWith(GetParam().path, vec, data.data() + 1, data.size() - 1);
     UpdateContentChecksumWith(kChecksumScalar, ref, data.data() + 1, data.size() - 1);
     EXPECT_EQ(Hex(vec), Hex(ref));
-    // Bytes that push every lane to its extremes.
-    std::string ones(1 << 16, '\xFF');
-    EXPECT_EQ(RunPath(GetParam().path, ones, 64 * 7), RunPath(kChecksumScalar, ones, 0));
+    // Bytes that push every lane to its extremes: the largest and smallest
+    // bytes, alone and in pairs, and the two around the signed boundary.
+    const std::string patterns[] = {"\xFF", std::string(1, '\0'), std::string("\xFF\0", 2),
+                                    std::string("\0\xFF", 2), "\x80", "\x7F", "\x7F\x80"};
+    for (const std::string& pattern : patterns) {
+        std::string bytes;
+        while (bytes.size() < (1u << 16))
+            bytes += pattern;
+        EXPECT_EQ(RunPath(GetParam().path, bytes, 64 * 7), RunPath(kChecksumScalar, bytes, 0))
+            << "pattern of " << pattern.size() << " bytes starting " << int((unsigned char)pattern[0]);
+    }
 }
 
 TEST_P(VectorPath, WorkedExample)

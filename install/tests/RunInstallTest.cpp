@@ -403,6 +403,48 @@ std::vector<OutcomeCase> OutcomeCases()
          {{"uninst.lst", list}, {"b.arc.tmp\\", ""}},
          kInstallWriteFailed,
          {{"uninst.lst", list}, {"b.arc.tmp\\", ""}}},
+        // Entries that meet in one file are found before the first move
+        // (without that: a commit that stops halfway, or a file lost).
+        {"one name twice: nothing is moved",
+         Entries({Entry("a.arc", "AAA"), Entry("b.arc", "BB"), Entry("a.arc", "A2")}),
+         {{"uninst.lst", list}, {"a.arc", "old"}},
+         kInstallPackageDamaged,
+         {{"uninst.lst", list}, {"a.arc", "old"}}},
+        {"names equal but for case",
+         Entries({Entry("a.arc", "AAA"), Entry("b.arc", "BB"), Entry("A.ARC", "A2")}),
+         {{"uninst.lst", list}, {"a.arc", "old"}, {"b.arc", "old"}},
+         kInstallPackageDamaged,
+         {{"uninst.lst", list}, {"a.arc", "old"}, {"b.arc", "old"}}},
+        {"names equal but for the separator",
+         Entries({Entry("a.arc", "AAA"), Entry("sub\\b.arc", "BB"), Entry("sub/b.arc", "B2")}),
+         {{"uninst.lst", list}, {"sub\\", ""}},
+         kInstallPackageDamaged,
+         {{"uninst.lst", list}, {"sub\\", ""}}},
+        {"two entries matched to one record",
+         Entries({Entry("a.arc", "AAA"), Entry("b.arc", "BB"), Entry("B.ARC", "BB"), Entry("jor.hvl", hvlSub)}),
+         {{"uninst.lst", list}, {"sub\\", ""}},
+         kInstallPackageDamaged,
+         {{"uninst.lst", list}, {"sub\\", ""}}},
+        {"an entry named as another's temporary file, after it",
+         Entries({Entry("a.arc", "AAA"), Entry("a.arc.tmp", "TMP")}),
+         {{"uninst.lst", list}},
+         kInstallPackageDamaged,
+         {{"uninst.lst", list}}},
+        {"an entry named as another's temporary file, before it",
+         Entries({Entry("a.arc.tmp", "TMP"), Entry("a.arc", "AAA")}),
+         {{"uninst.lst", list}, {"a.arc", "old"}},
+         kInstallPackageDamaged,
+         {{"uninst.lst", list}, {"a.arc", "old"}}},
+        {"a folder where a file goes",
+         Entries({Entry("a.arc", "AAA"), Entry("sub", "BB")}),
+         {{"uninst.lst", list}, {"a.arc", "old"}, {"sub\\", ""}},
+         kInstallWriteFailed,
+         {{"uninst.lst", list}, {"a.arc", "old"}, {"sub\\", ""}}},
+        {"one file through a trailing dot, two temporary files: the later entry wins",
+         Entries({Entry("a.arc", "AAA"), Entry("a.arc.", "A2")}),
+         {{"uninst.lst", list}, {"a.arc", "old"}},
+         kInstallOk,
+         {{"uninst.lst", "a.arc\na.arc.\n" + N}, {"a.arc", "A2"}}},
     };
 }
 
@@ -483,6 +525,8 @@ TEST(RunInstall, EscapingNamesStopStaging)
         "..\\evil.arc", "sub\\..\\..\\evil.arc", "../evil.arc", "...\\evil.arc", ".. \\evil.arc",
         "..", "C:evil.arc", "C:\\evil.arc", "evil.arc:stream", "\\evil.arc", "/evil.arc",
         "\\\\server\\share\\evil.arc", "sub\\", "",
+        // Devices: the package would be written to them, and their move fails.
+        "aux.arc", "COM1", "nul .txt", "Con", "con\\evil.arc", "sub\\lpt1\\evil.arc",
     };
     for (const char* name : names) {
         for (bool throughRecord : {false, true}) {
@@ -520,6 +564,9 @@ TEST(RunInstall, InstallNameRule)
         {"..", false}, {"a\\..\\b", false}, {"a/../b", false}, {"... ", false}, {" ", false},
         {"a:b", false}, {"\\a", false}, {"/a", false}, {"a\\", false}, {"", false},
         {"a\x95", false},
+        {"aux.arc", false}, {"COM1", false}, {"con", false}, {"Nul .txt", false}, {"lpt9.x.y", false},
+        {"sub\\prn", false}, {"com0", true}, {"con1", true}, {"auxiliary.arc", true}, {"a.con", true},
+        {"comx", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsSafeInstallName(c.name), c.safe) << c.name;

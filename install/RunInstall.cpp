@@ -106,6 +106,59 @@ bool CommitAll(const char* folder, const char* const* names, uint32_t count)
     return true;
 }
 
+// A path as the file system compares it: full, in its long form where the
+// platform gives one (it names no short alias then), lower-cased; two paths
+// name one file when these are equal. False when it does not fit or cannot
+// be lower-cased.
+bool ComparablePath(char (&out)[kPathBufferSize], const char* folder, const char* name, const char* suffix)
+{
+    char path[kPathBufferSize];
+    char full[kPathBufferSize];
+    if (!JoinPath(path, folder, name, suffix))
+        return false;
+    DWORD n = GetFullPathNameA(path, kPathBufferSize, full, nullptr);
+    if (n == 0 || n >= kPathBufferSize)
+        return false;
+    n = GetLongPathNameA(full, out, kPathBufferSize);
+    if (n == 0 || n >= kPathBufferSize)
+        CopyText(out, full);
+    LowercaseName(out);
+    return out[0] != '\0';
+}
+
+// Before the first move. Names that differ only in case or separators, or
+// one that is another's temporary name, meet in one file: a temporary file
+// staged twice is moved once and then missing, and a final file that is
+// another entry's temporary one is moved over or deleted by the clean-up. A
+// folder in a final file's place refuses the move. Each would stop the
+// commit halfway, so the run ends before it.
+InstallResult CheckTargets(const char* folder, const char* const* names, uint32_t count)
+{
+    typedef char Path[kPathBufferSize];
+    Path* staged = new Path[count ? count : 1];
+    InstallResult result = kInstallOk;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!ComparablePath(staged[i], folder, names[i], kTemporarySuffix))
+            staged[i][0] = '\0';  // unknown: proves nothing
+        for (uint32_t j = 0; j < i; ++j)
+            if (staged[i][0] && strcmp(staged[i], staged[j]) == 0)
+                result = kInstallPackageDamaged;
+    }
+    for (uint32_t i = 0; i < count && result == kInstallOk; ++i) {
+        Path final;
+        if (!ComparablePath(final, folder, names[i], ""))
+            continue;
+        DWORD attributes = GetFileAttributesA(final);  // a lower-cased path names it too
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            result = kInstallWriteFailed;
+        for (uint32_t j = 0; j < count; ++j)
+            if (strcmp(final, staged[j]) == 0)
+                result = kInstallPackageDamaged;
+    }
+    delete[] staged;
+    return result;
+}
+
 }  // namespace
 
 bool MoveIntoPlace(const char* from, const char* to)
@@ -339,9 +392,10 @@ InstallResult RunInstall(const char* folder)
         // Only a whole, verified, unstopped staging is committed.
         delete[] buffer;
         if (done == count && !FlagSet()) {
-            if (!CommitAll(folder, names, count))
+            result = CheckTargets(folder, names, count);
+            if (result == kInstallOk && !CommitAll(folder, names, count))
                 result = kInstallWriteFailed;
-            else
+            else if (result == kInstallOk)
                 result = MergeUninstallList(folder, names) ? kInstallOk : kInstallUninstallListFailed;
         }
 

@@ -8,8 +8,9 @@ InstallResult RunInstall(const char* folder);
 
 // True when an install name stays a file inside the install folder: no
 // leading separator, no ':', no component of only dots and spaces (such as
-// ".."), a last component that is not empty. Separators are found by the
-// code page's double-byte rule.
+// ".."), no component that names a device (CON, AUX, COM1.txt ...), a last
+// component that is not empty. Separators are found by the code page's
+// double-byte rule.
 bool IsSafeInstallName(const char* name);
 
 // The entry's status line, "<name>をインストール中", cut after its last whole

@@ -130,8 +130,9 @@ bool ComparablePath(char (&out)[kPathBufferSize], const char* folder, const char
 // one that is another's temporary name, meet in one file: a temporary file
 // staged twice is moved once and then missing, and a final file that is
 // another entry's temporary one is moved over or deleted by the clean-up. A
-// folder in a final file's place refuses the move. Each would stop the
-// commit halfway, so the run ends before it.
+// folder in a final file's place refuses the move, and a file named like the
+// list merge's new list is replaced by it. Each would stop the commit
+// halfway or lose a file, so the run ends before the first move.
 InstallResult CheckTargets(const char* folder, const char* const* names, uint32_t count)
 {
     typedef char Path[kPathBufferSize];
@@ -144,10 +145,15 @@ InstallResult CheckTargets(const char* folder, const char* const* names, uint32_
             if (staged[i][0] && strcmp(staged[i], staged[j]) == 0)
                 result = kInstallPackageDamaged;
     }
+    Path scratch;  // the list merge's own file: an entry there would be lost to it
+    if (!ComparablePath(scratch, folder, kNewListName, ""))
+        scratch[0] = '\0';
     for (uint32_t i = 0; i < count && result == kInstallOk; ++i) {
         Path final;
         if (!ComparablePath(final, folder, names[i], ""))
             continue;
+        if (strcmp(final, scratch) == 0)
+            result = kInstallPackageDamaged;
         DWORD attributes = GetFileAttributesA(final);  // a lower-cased path names it too
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             result = kInstallWriteFailed;

@@ -9,10 +9,9 @@ namespace {
 
 constexpr uint32_t kListBufferSize = 1024 * 1024;
 constexpr char kListName[] = "uninst.lst";
-// The new content is written beside the list and replaces it only once it is
-// complete, so a failed write never leaves a shortened list. Same length as
-// the list's own name, so every folder that fits one fits the other.
-constexpr char kNewListName[] = "uninst.new";
+// The new content is written beside the list as kNewListName and replaces it
+// only once it is complete, so a failed write never leaves a shortened list.
+// Same length as the list's own name: every folder that fits one fits the other.
 
 // Refuses what Windows's exclusive open for writing would refuse: a missing
 // file, a folder, a read-only, hidden or system file. (Wine running as root
